@@ -1,0 +1,490 @@
+// The module frame: what every tavoro extension module is built on.
+//
+// A module declares its record types, native tables, Python members and siblings, and hands a
+// ModuleDef to TAVORO_MODULE; the frame does the two-phase initialisation, publishes the native
+// tables, binds sibling types, and offers the argument binding, conversions and error messages
+// that all modules share.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+namespace tavoro::frame {
+
+// ---------------------------------------------------------------------------------------------
+// Small building blocks
+
+// A string usable as a template argument, so that declarations can name things inline.
+template <std::size_t N>
+struct Text {
+    char chars[N];
+    constexpr Text(const char (&text)[N]) {
+        for (std::size_t i = 0; i < N; ++i) chars[i] = text[i];
+    }
+};
+
+// An owned reference, released when it goes out of scope.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) : object_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        Py_XSETREF(object_, std::exchange(other.object_, nullptr));
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(object_); }
+
+    PyObject* get() const { return object_; }
+    PyObject* release() { return std::exchange(object_, nullptr); }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    PyObject* object_ = nullptr;
+};
+
+// An identifier the module looks things up by: created, interned and hashed once when the module
+// executes. Declare them at namespace scope, so that they exist before the module does.
+class Name {
+public:
+    explicit Name(const char* text) : text_(text), next_(head_) { head_ = this; }
+    Name(const Name&) = delete;
+    Name& operator=(const Name&) = delete;
+
+    operator PyObject*() const { return object_; }
+    const char* text() const { return text_; }
+
+    static bool intern_all();
+
+private:
+    const char* text_;
+    PyObject* object_ = nullptr;
+    Name* next_;
+    static inline Name* head_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Process-global module state: one module per process, never freed.
+
+struct State {
+    PyObject* module = nullptr;
+    PyObject* dict = nullptr;
+    PyObject* builtins = nullptr;
+    PyObject* empty_tuple = nullptr;
+    PyObject* empty_bytes = nullptr;
+    PyObject* empty_str = nullptr;
+    PyObject* staticmethod = nullptr;
+    PyObject* not_implemented = nullptr;
+    PyTypeObject* builtin_type = nullptr;
+};
+inline State state;
+
+// ---------------------------------------------------------------------------------------------
+// Errors. Each raise_* sets the exception with the package's shared message and returns false,
+// so callers can write `return raise_...(...)` in conversions and checks.
+
+// Adds a traceback entry for `owner.member` (the owner's full dotted name) in the module's source.
+void traceback(PyTypeObject* owner, const char* member);
+void traceback(const char* qualified_name);
+
+bool raise_argcount(const char* function, Py_ssize_t expected, Py_ssize_t given);
+bool raise_unexpected_keyword(const char* function, PyObject* keyword);
+bool raise_duplicate_keyword(const char* function, PyObject* keyword);
+bool raise_keywords_not_strings(const char* function);
+bool raise_incorrect_type(const char* argument, PyTypeObject* expected, PyObject* given);
+bool raise_int_overflow();
+bool raise_expected(const char* what, PyObject* given);  // "Expected a mapping, got int"
+int raise_property_deletion();                           // NotImplementedError "__del__"
+int raise_subscript_deletion(PyTypeObject* type);
+
+// ---------------------------------------------------------------------------------------------
+// Conversions, each true on success and false with the exception set.
+
+// The interpreter's float conversion: exact floats directly, others through __float__/__index__.
+inline bool to_double(PyObject* object, double& out) {
+    if (PyFloat_CheckExact(object)) {
+        out = PyFloat_AS_DOUBLE(object);
+        return true;
+    }
+    out = PyFloat_AsDouble(object);
+    return !(out == -1.0 && PyErr_Occurred());
+}
+
+// The float conversion narrowed to 32 bits, round to nearest (out of range gives an infinity).
+inline bool to_float(PyObject* object, float& out) {
+    double value;
+    if (!to_double(object, value)) return false;
+    out = static_cast<float>(value);
+    return true;
+}
+
+// A signed 32-bit int: ints directly, other objects through __int__ (so floats truncate).
+bool to_int(PyObject* object, int& out);
+
+// The index protocol (__index__); integers beyond the machine range raise OverflowError.
+inline bool to_index(PyObject* object, Py_ssize_t& out) {
+    out = PyNumber_AsSsize_t(object, PyExc_OverflowError);
+    return !(out == -1 && PyErr_Occurred());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Record types. Every extension record has, besides its instance fields, two bindings that the
+// frame fills when the module executes: `type` (its type object) and `vtable` (its native table).
+
+template <class R>
+concept Record = requires {
+    { R::type } -> std::convertible_to<PyTypeObject*>;
+};
+
+template <Record R>
+inline bool is_instance(PyObject* object) {
+    return Py_TYPE(object) == R::type || PyType_IsSubtype(Py_TYPE(object), R::type);
+}
+
+template <Record R>
+inline bool is_exact(PyObject* object) {
+    return Py_TYPE(object) == R::type;
+}
+
+// Arguments that must be exactly a tuple or a list (no subclass).
+struct Tuple { PyObject* object; };
+struct List { PyObject* object; };
+
+// How a parameter of C++ type T is taken from a Python argument.
+template <class T>
+struct Arg;
+
+template <>
+struct Arg<PyObject*> {
+    static bool from(PyObject* object, const char*, PyObject*& out) {
+        out = object;
+        return true;
+    }
+};
+
+template <>
+struct Arg<double> {
+    static bool from(PyObject* object, const char*, double& out) { return to_double(object, out); }
+};
+
+template <>
+struct Arg<float> {
+    static bool from(PyObject* object, const char*, float& out) { return to_float(object, out); }
+};
+
+template <>
+struct Arg<int> {
+    static bool from(PyObject* object, const char*, int& out) { return to_int(object, out); }
+};
+
+template <Record R>
+struct Arg<R*> {
+    static bool from(PyObject* object, const char* name, R*& out) {
+        if (!is_instance<R>(object)) return raise_incorrect_type(name, R::type, object);
+        out = reinterpret_cast<R*>(object);
+        return true;
+    }
+};
+
+template <>
+struct Arg<Tuple> {
+    static bool from(PyObject* object, const char* name, Tuple& out) {
+        if (!PyTuple_CheckExact(object)) return raise_incorrect_type(name, &PyTuple_Type, object);
+        out.object = object;
+        return true;
+    }
+};
+
+template <>
+struct Arg<List> {
+    static bool from(PyObject* object, const char* name, List& out) {
+        if (!PyList_CheckExact(object)) return raise_incorrect_type(name, &PyList_Type, object);
+        out.object = object;
+        return true;
+    }
+};
+
+// How a C++ result becomes a Python object (null when the call failed).
+inline PyObject* to_python(PyObject* result) { return result; }
+inline PyObject* to_python(bool result) { return PyBool_FromLong(result); }
+inline PyObject* to_python(double result) {
+    if (result == -1.0 && PyErr_Occurred()) return nullptr;
+    return PyFloat_FromDouble(result);
+}
+
+// Binds a vectorcall's positional and keyword arguments to the required parameters `names`.
+bool bind(const char* function, std::span<const char* const> names, PyObject* const* args,
+          Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+
+// Refuses every argument: for methods and constructors that take none.
+inline bool bind_none(const char* function, Py_ssize_t nargs, PyObject* kwnames) {
+    if (nargs != 0) return raise_argcount(function, 0, nargs);
+    if (kwnames && PyTuple_GET_SIZE(kwnames) != 0)
+        return raise_unexpected_keyword(function, PyTuple_GET_ITEM(kwnames, 0));
+    return true;
+}
+
+namespace detail {
+
+template <class F>
+struct Signature;
+
+template <class R, class... A>
+struct Signature<R (*)(A...)> {
+    using Result = R;
+    using Args = std::tuple<std::remove_cvref_t<A>...>;
+};
+
+// The parameters of a signature after its first `Skip` (the receiver, for methods).
+template <std::size_t Skip, class Args, class Seq = std::make_index_sequence<std::tuple_size_v<Args> - Skip>>
+struct Drop;
+
+template <std::size_t Skip, class Args, std::size_t... I>
+struct Drop<Skip, Args, std::index_sequence<I...>> {
+    using type = std::tuple<std::tuple_element_t<Skip + I, Args>...>;
+};
+
+template <class Args, std::size_t... I>
+bool convert(PyObject* const* raw, const char* const* names, Args& out,
+             std::index_sequence<I...>) {
+    return (Arg<std::tuple_element_t<I, Args>>::from(raw[I], names[I], std::get<I>(out)) && ...);
+}
+
+// Binds, converts and calls `Impl` with `lead` (the receiver, if any) before the arguments.
+template <Text Name, auto Impl, Text... Params, class... Lead>
+PyObject* call(PyTypeObject* owner, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+               Lead... lead) {
+    constexpr std::size_t count = sizeof...(Params);
+    using Converted = typename Drop<sizeof...(Lead), typename Signature<decltype(Impl)>::Args>::type;
+    static_assert(std::tuple_size_v<Converted> == count,
+                  "every parameter after the receiver needs a name");
+    static constexpr const char* names[count + 1] = {Params.chars..., nullptr};
+
+    PyObject* raw[count + 1];
+    Converted converted;
+    PyObject* result = nullptr;
+    if (count == 0 ? bind_none(Name.chars, nargs, kwnames)
+                   : bind(Name.chars, {names, count}, args, nargs, kwnames, raw)) {
+        if (convert(raw, names, converted, std::make_index_sequence<count>{}))
+            result = to_python(std::apply(
+                [&](auto&... values) { return Impl(lead..., values...); }, converted));
+    }
+    if (!result) traceback(owner, Name.chars);
+    return result;
+}
+
+template <Text Name, auto Impl, Text... Params>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+    using Self = std::tuple_element_t<0, typename Signature<decltype(Impl)>::Args>;
+    using Owner = std::remove_pointer_t<Self>;
+    return call<Name, Impl, Params...>(Owner::type, args, nargs, kwnames,
+                                       reinterpret_cast<Self>(self));
+}
+
+template <class Owner, Text Name, auto Impl, Text... Params>
+PyObject* static_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call<Name, Impl, Params...>(Owner::type, args, nargs, kwnames);
+}
+
+template <class F>
+PyCFunction as_cfunction(F function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace detail
+
+// A Python method `Name(Params...)` calling `Impl(Self* self, Args... )`: the arguments are
+// bound by position or keyword, converted by their C++ types (Arg<T>), and the result by
+// to_python. Failures get the shared messages and a traceback entry "<type>.<Name>".
+template <Text Name, auto Impl, Text... Params>
+PyMethodDef method(const char* doc = nullptr) {
+    return {Name.chars, detail::as_cfunction(&detail::method_entry<Name, Impl, Params...>),
+            METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+// The same, for a dunder method that stands beside the slot wrapper the interpreter would
+// otherwise put under that name (the type's own method wins).
+template <Text Name, auto Impl, Text... Params>
+PyMethodDef slot_method(const char* doc = nullptr) {
+    PyMethodDef def = method<Name, Impl, Params...>(doc);
+    def.ml_flags |= METH_COEXIST;
+    return def;
+}
+
+// A static method of `Owner`, published wrapped in staticmethod.
+template <class Owner, Text Name, auto Impl, Text... Params>
+PyMethodDef static_method(const char* doc = nullptr) {
+    return {Name.chars, detail::as_cfunction(&detail::static_entry<Owner, Name, Impl, Params...>),
+            METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+// A read-write property whose setter refuses deletion with NotImplementedError "__del__".
+// Get: PyObject* (Self*, void* closure); Set: bool (Self*, PyObject* value, void* closure).
+template <Text Name, auto Get, auto Set>
+PyGetSetDef property(void* closure = nullptr, const char* doc = nullptr) {
+    using Self = std::tuple_element_t<0, typename detail::Signature<decltype(Get)>::Args>;
+    using Owner = std::remove_pointer_t<Self>;
+    auto get = [](PyObject* self, void* c) -> PyObject* {
+        PyObject* result = Get(reinterpret_cast<Self>(self), c);
+        if (!result) traceback(Owner::type, Name.chars);
+        return result;
+    };
+    auto set = [](PyObject* self, PyObject* value, void* c) -> int {
+        if (!value) {
+            raise_property_deletion();
+        } else if (Set(reinterpret_cast<Self>(self), value, c)) {
+            return 0;
+        }
+        traceback(Owner::type, Name.chars);
+        return -1;
+    };
+    return {Name.chars, +get, +set, doc, closure};
+}
+
+// A read-only property: assigning raises the interpreter's AttributeError.
+template <Text Name, auto Get>
+PyGetSetDef readonly(void* closure = nullptr, const char* doc = nullptr) {
+    using Self = std::tuple_element_t<0, typename detail::Signature<decltype(Get)>::Args>;
+    using Owner = std::remove_pointer_t<Self>;
+    auto get = [](PyObject* self, void* c) -> PyObject* {
+        PyObject* result = Get(reinterpret_cast<Self>(self), c);
+        if (!result) traceback(Owner::type, Name.chars);
+        return result;
+    };
+    return {Name.chars, +get, nullptr, doc, closure};
+}
+
+// The override of a method in a Python subclass, for native entries whose skip_dispatch flag is
+// 0: returns a new reference to the bound override, or null when the type's own method `own`
+// (a method made by method<>) stands, or on error (then `failed` is set).
+PyObject* find_override(PyObject* self, PyObject* name, PyMethodDef& own, bool& failed);
+
+// ---------------------------------------------------------------------------------------------
+// Instances
+
+// Up to Capacity released instances of record R kept for reuse; only records of exactly R's size
+// (so no subclass with extra fields) go on the list.
+template <class R, int Capacity = 1000>
+class FreeList {
+public:
+    // A new instance of `type` with all fields zero, or null with MemoryError set.
+    R* take(PyTypeObject* type) {
+        if (count_ > 0 && type->tp_basicsize == static_cast<Py_ssize_t>(sizeof(R))) {
+            R* object = items_[--count_];
+            std::memset(static_cast<void*>(object), 0, sizeof(R));
+            PyObject_Init(reinterpret_cast<PyObject*>(object), type);
+            return object;
+        }
+        return reinterpret_cast<R*>(type->tp_alloc(type, 0));
+    }
+
+    void give(R* object) {
+        PyTypeObject* type = Py_TYPE(object);
+        if (count_ < Capacity && type->tp_basicsize == static_cast<Py_ssize_t>(sizeof(R)))
+            items_[count_++] = object;
+        else
+            type->tp_free(object);
+    }
+
+private:
+    R* items_[Capacity];
+    int count_ = 0;
+};
+
+// A static type object with its header set, for a module to fill in.
+inline PyTypeObject static_type(const char* name, Py_ssize_t basic_size, unsigned long flags) {
+    PyTypeObject type{};
+    type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+    type.tp_name = name;
+    type.tp_basicsize = basic_size;
+    type.tp_flags = flags;
+    return type;
+}
+
+// Calls `type` the ordinary way (tuple and dict): for subclasses that may override __new__ or
+// __init__, which a type's vectorcall fast path must not bypass.
+PyObject* call_type(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames);
+
+// ---------------------------------------------------------------------------------------------
+// Module definition
+
+// One type the module defines.
+struct TypeDef {
+    PyTypeObject* type;
+    PyTypeObject** binding;        // the record's `type`
+    const void* table;             // published under __pyx_vtable__; null: the type has none
+    const void** table_binding;    // the record's `vtable`
+    PyMethodDef* static_methods;   // null-terminated; each is published wrapped in staticmethod
+    const char* pickling_refusal;  // raised by __reduce__ and __setstate__; null: default pickling
+};
+
+template <Record R>
+TypeDef type_def(PyTypeObject& type, const typename R::Table* table,
+                 PyMethodDef* static_methods = nullptr,
+                 const char* pickling_refusal = nullptr) {
+    return {&type, &R::type, table, reinterpret_cast<const void**>(&R::vtable), static_methods,
+            pickling_refusal};
+}
+
+// A type of another module (or of builtins) that this module uses.
+struct SiblingDef {
+    const char* module;
+    const char* name;
+    Py_ssize_t size;               // the instance record size this module was built against
+    PyTypeObject** binding;
+    const void** table_binding;    // null: bind the type only
+};
+
+template <Record R>
+SiblingDef sibling(const char* module, const char* name) {
+    return {module, name, static_cast<Py_ssize_t>(sizeof(R)), &R::type,
+            reinterpret_cast<const void**>(&R::vtable)};
+}
+
+// The interpreter's own `type`, checked against the heap-type record this module was built with.
+inline SiblingDef builtin_type() {
+    return {"builtins", "type", static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject)),
+            &state.builtin_type, nullptr};
+}
+
+// A native routine published in the module's __pyx_capi__.
+struct ExportDef {
+    const char* name;
+    const char* signature;
+    void* function;
+};
+
+struct ModuleDef {
+    const char* name;       // short name, "vector2"
+    const char* full_name;  // "tavoro.vector2.vector2"
+    const char* source;     // source path shown in tracebacks
+    std::span<const TypeDef> types;
+    std::span<const SiblingDef> siblings = {};
+    std::span<const ExportDef> exports = {};
+    int (*finish)(PyObject* module) = nullptr;  // module-specific last step of execution
+};
+
+// Fetch the native table that a type publishes under __pyx_vtable__.
+const void* fetch_native_table(PyTypeObject* type);
+PyTypeObject* import_type(PyObject* module, const char* module_name, const char* class_name,
+                          Py_ssize_t expected_size);
+
+PyObject* init(const ModuleDef& def);
+
+}  // namespace tavoro::frame
+
+// The module's one exported symbol.
+#define TAVORO_MODULE(name, def)                                                 \
+    extern "C" __attribute__((visibility("default"))) PyObject* PyInit_##name() { \
+        return ::tavoro::frame::init(def);                                       \
+    }

@@ -1,0 +1,787 @@
+// The vector types, written once for both sizes: Vector2 and Vector3 instantiate these templates
+// with their own record (which gives `size`, `data`, `type` and `vtable`) and add what only they
+// have. Components are 32-bit floats; arithmetic between vectors is done in 32 bits, arithmetic
+// with a Python number in double precision and narrowed on store.
+#pragma once
+
+#include "frame.hpp"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+
+namespace tavoro::vec {
+
+template <class V>
+using Floats = std::array<float, V::size>;
+
+// The names that differ between the sizes.
+template <int N>
+struct Names;
+
+template <>
+struct Names<2> {
+    static constexpr const char* class_name = "Vector2";
+    static constexpr frame::Text from_self{"from_vector2"};
+    static constexpr frame::Text from_components{"from_xy"};
+};
+
+template <>
+struct Names<3> {
+    static constexpr const char* class_name = "Vector3";
+    static constexpr frame::Text from_self{"from_vector3"};
+    static constexpr frame::Text from_components{"from_xyz"};
+};
+
+inline constexpr const char* component_names[] = {"x", "y", "z"};
+
+// ---------------------------------------------------------------------------------------------
+// Storage and allocation
+
+template <class V>
+Floats<V> load(const V* v) { return std::bit_cast<Floats<V>>(v->data); }
+
+template <class V>
+void store(V* v, const Floats<V>& values) { v->data = std::bit_cast<decltype(v->data)>(values); }
+
+template <class V>
+V* as_vector(PyObject* object) { return reinterpret_cast<V*>(object); }
+
+template <class V>
+inline frame::FreeList<V> free_list;
+
+template <class V>
+V* allocate(PyTypeObject* type) {
+    V* v = free_list<V>.take(type);
+    if (v) v->table = V::vtable;
+    return v;
+}
+
+template <class V>
+PyObject* make(const Floats<V>& values) {
+    V* v = allocate<V>(V::type);
+    if (!v) return nullptr;
+    store(v, values);
+    return reinterpret_cast<PyObject*>(v);
+}
+
+template <class V>
+void dealloc(PyObject* self) { free_list<V>.give(as_vector<V>(self)); }
+
+template <class V>
+PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return reinterpret_cast<PyObject*>(allocate<V>(type));
+}
+
+// Element-wise helpers over the components.
+template <class V, class F>
+Floats<V> each(const Floats<V>& a, F f) {
+    Floats<V> out;
+    for (int i = 0; i < V::size; ++i) out[i] = f(a[i]);
+    return out;
+}
+
+template <class V, class F>
+Floats<V> each(const Floats<V>& a, const Floats<V>& b, F f) {
+    Floats<V> out;
+    for (int i = 0; i < V::size; ++i) out[i] = f(a[i], b[i]);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+// Reads components 0..size-1 from `items` (any sequence), storing each as soon as it converts.
+template <class V>
+bool assign_items(V* self, PyObject* sequence, bool exact) {
+    for (int i = 0; i < V::size; ++i) {
+        frame::Ref owned;
+        PyObject* item;
+        if (exact) {
+            item = PySequence_Fast_GET_ITEM(sequence, i);
+        } else {
+            owned = frame::Ref(PySequence_GetItem(sequence, i));
+            if (!owned) return false;
+            item = owned.get();
+        }
+        if (!frame::to_float(item, (&self->data.x)[i])) return false;
+    }
+    return true;
+}
+
+template <class V>
+bool raise_sequence_length(Py_ssize_t length) {
+    PyErr_Format(PyExc_TypeError, "%s() takes a sequence of length %d, but got %zd",
+                 Names<V::size>::class_name, V::size, length);
+    return false;
+}
+
+// A foreign vector type is recognised by this attribute, then read through x, y (and z).
+inline frame::Name clamp_magnitude_ip{"clamp_magnitude_ip"};
+inline frame::Name component_attributes[] = {frame::Name{"x"}, frame::Name{"y"}, frame::Name{"z"}};
+
+// The constructor's body, shared by __init__ and the type's vectorcall.
+template <class V>
+bool init_from(V* self, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs == 0) return true;
+    if (nargs == V::size) {
+        for (int i = 0; i < V::size; ++i)
+            if (!frame::to_float(args[i], (&self->data.x)[i])) return false;
+        return true;
+    }
+    if (nargs != 1) {
+        PyErr_Format(PyExc_TypeError, "%s() takes 0, 1, or %d arguments, but %zd were given",
+                     Names<V::size>::class_name, V::size, nargs);
+        return false;
+    }
+    PyObject* arg = args[0];
+    if (frame::is_instance<V>(arg)) {
+        self->data = as_vector<V>(arg)->data;
+        return true;
+    }
+    // Exact lists and tuples cannot carry a clamp_magnitude_ip attribute, so they skip that test.
+    bool exact_sequence = PyList_CheckExact(arg) || PyTuple_CheckExact(arg);
+    if (!exact_sequence) {
+        int foreign = PyObject_HasAttrWithError(arg, clamp_magnitude_ip);
+        if (foreign < 0) return false;
+        if (foreign) {
+            for (int i = 0; i < V::size; ++i) {
+                frame::Ref value(PyObject_GetAttr(arg, component_attributes[i]));
+                if (!value || !frame::to_float(value.get(), (&self->data.x)[i])) return false;
+            }
+            return true;
+        }
+    }
+    if (exact_sequence || PyList_Check(arg) || PyTuple_Check(arg)) {
+        Py_ssize_t length = exact_sequence ? PySequence_Fast_GET_SIZE(arg) : PyObject_Length(arg);
+        if (length < 0) return false;
+        if (length != V::size) return raise_sequence_length<V>(length);
+        return assign_items(self, arg, exact_sequence);
+    }
+    frame::Ref name(PyType_GetName(Py_TYPE(arg)));
+    if (name)
+        PyErr_Format(PyExc_TypeError, "%s() invalid constructor argument: %U",
+                     Names<V::size>::class_name, name.get());
+    return false;
+}
+
+template <class V>
+int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    if (kwargs && PyDict_GET_SIZE(kwargs)) {
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        PyDict_Next(kwargs, &pos, &key, &value);
+        frame::raise_unexpected_keyword("__init__", key);
+    } else if (init_from(as_vector<V>(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args))) {
+        return 0;
+    }
+    frame::traceback(V::type, "__init__");
+    return -1;
+}
+
+// Calling the type: allocation and __init__ in one step, without an argument tuple.
+template <class V>
+PyObject* type_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                          PyObject* kwnames) {
+    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+        frame::raise_unexpected_keyword("__init__", PyTuple_GET_ITEM(kwnames, 0));
+        frame::traceback(V::type, "__init__");
+        return nullptr;
+    }
+    V* self = allocate<V>(reinterpret_cast<PyTypeObject*>(type));
+    if (!self) return nullptr;
+    if (!init_from(self, args, PyVectorcall_NARGS(nargsf))) {
+        frame::traceback(V::type, "__init__");
+        Py_DECREF(self);
+        return nullptr;
+    }
+    return reinterpret_cast<PyObject*>(self);
+}
+
+// Items 0..size-1 of a list or tuple; refuses anything shorter.
+template <class V>
+PyObject* from_sequence(PyObject* sequence) {
+    if (!PyList_Check(sequence) && !PyTuple_Check(sequence)) {
+        frame::raise_incorrect_type("other", &PyTuple_Type, sequence);
+        return nullptr;
+    }
+    Py_ssize_t length = PySequence_Fast_GET_SIZE(sequence);
+    if (length < V::size) {
+        raise_sequence_length<V>(length);
+        return nullptr;
+    }
+    frame::Ref v(make<V>({}));
+    if (!v || !assign_items(as_vector<V>(v.get()), sequence, true)) return nullptr;
+    return v.release();
+}
+
+template <class V>
+PyObject* from_tuple(frame::Tuple other) { return from_sequence<V>(other.object); }
+
+template <class V>
+PyObject* from_list(frame::List other) { return from_sequence<V>(other.object); }
+
+template <class V>
+PyObject* copy_of(V* other) { return make<V>(load(other)); }
+
+// A vector of the given components, each widened to a double and narrowed to 32 bits.
+template <class V, class... C>
+PyObject* from_values(C... values) {
+    static_assert(sizeof...(C) == V::size);
+    return make<V>({static_cast<float>(static_cast<double>(values))...});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Components, sequence protocol, repr, hash, comparison
+
+template <class V>
+PyObject* get_component(V* self, void* index) {
+    return PyFloat_FromDouble(load(self)[reinterpret_cast<std::intptr_t>(index)]);
+}
+
+template <class V>
+bool set_component(V* self, PyObject* value, void* index) {
+    return frame::to_float(value, (&self->data.x)[reinterpret_cast<std::intptr_t>(index)]);
+}
+
+template <class V>
+PyGetSetDef component_property(int i) {
+    return frame::property<"component", get_component<V>, set_component<V>>(
+        reinterpret_cast<void*>(static_cast<std::intptr_t>(i)));
+}
+
+inline void raise_index() { PyErr_SetString(PyExc_IndexError, "Vector index out of range"); }
+
+template <class V>
+Py_ssize_t length(PyObject*) { return V::size; }
+
+template <class V>
+PyObject* item(PyObject* self, Py_ssize_t i) {
+    if (i < 0 || i >= V::size) {
+        raise_index();
+        frame::traceback(V::type, "__getitem__");
+        return nullptr;
+    }
+    return PyFloat_FromDouble(load(as_vector<V>(self))[i]);
+}
+
+// Subscription goes through here rather than the sequence slot, so negative indices are refused
+// instead of counted from the end.
+template <class V>
+PyObject* subscript(PyObject* self, PyObject* key) {
+    Py_ssize_t i;
+    if (!frame::to_index(key, i)) {
+        frame::traceback(V::type, "__getitem__");
+        return nullptr;
+    }
+    return item<V>(self, i);
+}
+
+template <class V>
+int assign_subscript(PyObject* self, PyObject* key, PyObject* value) {
+    if (!value) {
+        frame::raise_subscript_deletion(V::type);
+    } else {
+        Py_ssize_t i;
+        float converted;
+        if (frame::to_index(key, i) && frame::to_float(value, converted)) {
+            if (i >= 0 && i < V::size) {
+                (&as_vector<V>(self)->data.x)[i] = converted;
+                return 0;
+            }
+            raise_index();
+        }
+    }
+    frame::traceback(V::type, "__setitem__");
+    return -1;
+}
+
+template <class V>
+PyObject* repr(PyObject* self) {
+    Floats<V> values = load(as_vector<V>(self));
+    char text[V::size * 40 + 16];
+    int used = std::snprintf(text, sizeof text, "%s(", Names<V::size>::class_name);
+    for (int i = 0; i < V::size; ++i) {
+        char* digits = PyOS_double_to_string(values[i], 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+        if (!digits) return nullptr;
+        used += std::snprintf(text + used, sizeof text - used, i ? ", %s" : "%s", digits);
+        PyMem_Free(digits);
+    }
+    std::snprintf(text + used, sizeof text - used, ")");
+    return PyUnicode_FromString(text);
+}
+
+// The hash of the tuple of the components as Python floats, computed without building it.
+template <class V>
+Py_hash_t hash(PyObject* self) {
+    constexpr Py_uhash_t prime1 = 11400714785074694791ULL;
+    constexpr Py_uhash_t prime2 = 14029467366897019727ULL;
+    constexpr Py_uhash_t prime5 = 2870177450012600261ULL;
+    Py_uhash_t acc = prime5;
+    for (float component : load(as_vector<V>(self))) {
+        // A NaN hashes by identity in the interpreter; this vector stands in for the float.
+        Py_uhash_t lane = static_cast<Py_uhash_t>(_Py_HashDouble(self, component));
+        acc += lane * prime2;
+        acc = (acc << 31) | (acc >> 33);
+        acc *= prime1;
+    }
+    acc += static_cast<Py_uhash_t>(V::size) ^ (prime5 ^ 3527539UL);
+    return acc == static_cast<Py_uhash_t>(-1) ? 1546275796 : static_cast<Py_hash_t>(acc);
+}
+
+template <class V>
+PyObject* richcompare(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    bool equal = frame::is_instance<V>(other) && load(as_vector<V>(self)) == load(as_vector<V>(other));
+    return PyBool_FromLong(equal == (op == Py_EQ));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arithmetic
+
+template <class V>
+Floats<V> add(const Floats<V>& a, const Floats<V>& b) { return each<V>(a, b, [](float x, float y) { return x + y; }); }
+
+template <class V>
+Floats<V> sub(const Floats<V>& a, const Floats<V>& b) { return each<V>(a, b, [](float x, float y) { return x - y; }); }
+
+template <class V>
+Floats<V> mul(const Floats<V>& a, const Floats<V>& b) { return each<V>(a, b, [](float x, float y) { return x * y; }); }
+
+// Round half away from zero in 32 bits: 0.49999997 is the largest float below one half, so
+// values just under a half do not round up.
+inline float round_half_away(float c) { return std::trunc(c + std::copysign(0.49999997f, c)); }
+
+template <class V>
+Floats<V> normalized(const Floats<V>& a) {
+    float squares = 0.0f;
+    for (float c : a) squares += c * c;
+    if (squares == 0.0f) return {};
+    double k = 1.0 / static_cast<double>(std::sqrt(squares));
+    return each<V>(a, [k](float c) { return static_cast<float>(static_cast<double>(c) * k); });
+}
+
+template <class V>
+double distance_squared(const Floats<V>& a, const Floats<V>& b) {
+    double sum = 0.0;
+    for (int i = 0; i < V::size; ++i) {
+        double d = static_cast<double>(a[i] - b[i]);
+        sum += d * d;
+    }
+    return sum;
+}
+
+template <class V>
+float dot(const Floats<V>& a, const Floats<V>& b) {
+    float sum = 0.0f;
+    for (int i = 0; i < V::size; ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+// A Python int or float (subclasses included) as a double; null-free failure for other objects.
+inline bool is_scalar(PyObject* object) { return PyFloat_Check(object) || PyLong_Check(object); }
+
+// + and - refuse anything but a vector on the right with the incorrect-type error.
+template <class V, Floats<V> (*Op)(const Floats<V>&, const Floats<V>&)>
+PyObject* additive(PyObject* a, PyObject* b) {
+    if (!frame::is_instance<V>(a)) Py_RETURN_NOTIMPLEMENTED;
+    if (!frame::is_instance<V>(b)) {
+        frame::raise_incorrect_type("other", V::type, b);
+        return nullptr;
+    }
+    return make<V>(Op(load(as_vector<V>(a)), load(as_vector<V>(b))));
+}
+
+// *, / and //: component-wise with a vector, in double precision with a number.
+template <class V, class VectorOp, class ScalarOp>
+PyObject* multiplicative(PyObject* a, PyObject* b, VectorOp vector_op, ScalarOp scalar_op) {
+    if (!frame::is_instance<V>(a)) Py_RETURN_NOTIMPLEMENTED;
+    Floats<V> left = load(as_vector<V>(a));
+    if (frame::is_instance<V>(b)) return make<V>(each<V>(left, load(as_vector<V>(b)), vector_op));
+    if (!is_scalar(b)) Py_RETURN_NOTIMPLEMENTED;
+    double s;
+    if (!frame::to_double(b, s)) return nullptr;
+    return make<V>(each<V>(left, [&](float c) {
+        return static_cast<float>(scalar_op(static_cast<double>(c), s));
+    }));
+}
+
+template <class V>
+PyObject* nb_add(PyObject* a, PyObject* b) { return additive<V, add<V>>(a, b); }
+
+template <class V>
+PyObject* nb_subtract(PyObject* a, PyObject* b) { return additive<V, sub<V>>(a, b); }
+
+template <class V>
+PyObject* nb_multiply(PyObject* a, PyObject* b) {
+    return multiplicative<V>(a, b, [](float x, float y) { return x * y; },
+                             [](double c, double s) { return c * s; });
+}
+
+template <class V>
+PyObject* nb_true_divide(PyObject* a, PyObject* b) {
+    return multiplicative<V>(a, b, [](float x, float y) { return x / y; },
+                             [](double c, double s) { return c / s; });
+}
+
+// A zero divisor component gives IEEE results (an infinity, or NaN for zero by zero), floored.
+template <class V>
+PyObject* nb_floor_divide(PyObject* a, PyObject* b) {
+    return multiplicative<V>(a, b, [](float x, float y) { return std::floor(x / y); },
+                             [](double c, double s) { return std::floor(c / s); });
+}
+
+template <class V>
+PyObject* nb_negative(PyObject* self) {
+    return make<V>(each<V>(load(as_vector<V>(self)), [](float c) { return -c; }));
+}
+
+// In-place forms accept only a vector and return the receiver.
+template <class V, Floats<V> (*Op)(const Floats<V>&, const Floats<V>&)>
+PyObject* in_place(PyObject* self, PyObject* other) {
+    if (!frame::is_instance<V>(other)) {
+        frame::raise_incorrect_type("other", V::type, other);
+        return nullptr;
+    }
+    V* v = as_vector<V>(self);
+    store(v, Op(load(v), load(as_vector<V>(other))));
+    return Py_NewRef(self);
+}
+
+template <class V>
+PyNumberMethods number_methods() {
+    PyNumberMethods n{};
+    n.nb_add = nb_add<V>;
+    n.nb_subtract = nb_subtract<V>;
+    n.nb_multiply = nb_multiply<V>;
+    n.nb_negative = nb_negative<V>;
+    n.nb_inplace_add = in_place<V, add<V>>;
+    n.nb_inplace_subtract = in_place<V, sub<V>>;
+    n.nb_inplace_multiply = in_place<V, mul<V>>;
+    n.nb_floor_divide = nb_floor_divide<V>;
+    n.nb_true_divide = nb_true_divide<V>;
+    return n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Methods. Each takes the receiver first; the native table's entries wrap them with the ignored
+// skip_dispatch flag.
+
+template <class V>
+PyObject* sadd(V* self, V* new_vec, V* old_vec) {
+    store(self, add<V>(load(new_vec), load(old_vec)));
+    Py_RETURN_NONE;
+}
+
+template <class V>
+PyObject* get_tuple(V* self) {
+    Floats<V> values = load(self);
+    PyObject* tuple = PyTuple_New(V::size);
+    if (!tuple) return nullptr;
+    for (int i = 0; i < V::size; ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (!item) {
+            Py_DECREF(tuple);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(tuple, i, item);
+    }
+    return tuple;
+}
+
+// Python's int() of a 32-bit component, held to the 32-bit signed range.
+inline PyObject* int32_of(float c) {
+    if (std::isnan(c)) {
+        PyErr_SetString(PyExc_ValueError, "cannot convert float NaN to integer");
+        return nullptr;
+    }
+    if (std::isinf(c)) {
+        PyErr_SetString(PyExc_OverflowError, "cannot convert float infinity to integer");
+        return nullptr;
+    }
+    float t = std::trunc(c);
+    if (t < -2147483648.0f || t >= 2147483648.0f) {
+        frame::raise_int_overflow();
+        return nullptr;
+    }
+    return PyLong_FromLong(static_cast<long>(t));
+}
+
+template <class V>
+PyObject* int_tuple(const Floats<V>& values) {
+    frame::Ref tuple(PyTuple_New(V::size));
+    if (!tuple) return nullptr;
+    for (int i = 0; i < V::size; ++i) {
+        PyObject* item = int32_of(values[i]);
+        if (!item) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), i, item);
+    }
+    return tuple.release();
+}
+
+template <class V>
+PyObject* get_int_tuple(V* self) { return int_tuple<V>(load(self)); }
+
+template <class V>
+PyObject* get_rounded_tuple(V* self) { return int_tuple<V>(each<V>(load(self), round_half_away)); }
+
+template <class V>
+PyObject* to_round(V* self) {
+    store(self, each<V>(load(self), round_half_away));
+    return Py_NewRef(self);
+}
+
+template <class V>
+PyObject* get_round(V* self) { return make<V>(each<V>(load(self), round_half_away)); }
+
+template <class V>
+PyObject* to_abs(V* self) {
+    store(self, each<V>(load(self), [](float c) { return std::fabs(c); }));
+    return Py_NewRef(self);
+}
+
+template <class V>
+PyObject* get_abs(V* self) { return make<V>(each<V>(load(self), [](float c) { return std::fabs(c); })); }
+
+template <class V>
+PyObject* to_neg(V* self) {
+    store(self, each<V>(load(self), [](float c) { return -c; }));
+    return Py_NewRef(self);
+}
+
+template <class V>
+PyObject* get_neg(V* self) { return make<V>(each<V>(load(self), [](float c) { return -c; })); }
+
+template <class V>
+PyObject* copy(V* self) { return make<V>(load(self)); }
+
+template <class V>
+PyObject* deepcopy(V* self, PyObject* /*memo*/) { return make<V>(load(self)); }
+
+template <class V>
+PyObject* to_normalized(V* self) {
+    store(self, normalized<V>(load(self)));
+    return Py_NewRef(self);
+}
+
+template <class V>
+PyObject* get_normalized(V* self) { return make<V>(normalized<V>(load(self))); }
+
+template <class V>
+double distance_to(V* self, V* other) { return std::sqrt(distance_squared<V>(load(self), load(other))); }
+
+template <class V>
+double distance_squared_to(V* self, V* other) { return distance_squared<V>(load(self), load(other)); }
+
+template <class V>
+double dot_method(V* self, V* other) { return dot<V>(load(self), load(other)); }
+
+template <class V>
+PyObject* length_of(V* self, void*) {
+    float squares = 0.0f;
+    for (float c : load(self)) squares += c * c;
+    return PyFloat_FromDouble(std::sqrt(squares));
+}
+
+// The operators by name, with the results of their slots (NotImplemented returned as a value).
+template <class V, binaryfunc Slot>
+PyObject* operator_method(V* self, PyObject* other) { return Slot(reinterpret_cast<PyObject*>(self), other); }
+
+// A swizzle property: the closure holds its name, whose letters pick the components.
+template <class V>
+PyObject* swizzle(V* self, void* letters) {
+    Floats<V> values = load(self);
+    Floats<V> out;
+    const char* name = static_cast<const char*>(letters);
+    for (int i = 0; i < V::size; ++i) out[i] = values[name[i] - 'x'];
+    return make<V>(out);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Native table entries: the methods above behind the table's calling convention.
+
+template <class V, PyObject* (*F)(V*)>
+PyObject* flagged(V* self, int /*skip_dispatch*/) { return F(self); }
+
+template <class V, double (*F)(V*, V*)>
+double flagged_with(V* self, V* other, int /*skip_dispatch*/) { return F(self, other); }
+
+template <class V>
+PyObject* native_add(V* a, V* b) { return make<V>(add<V>(load(a), load(b))); }
+
+template <class V>
+PyObject* native_sub(V* a, V* b) { return make<V>(sub<V>(load(a), load(b))); }
+
+template <class V, Floats<V> (*Op)(const Floats<V>&, const Floats<V>&)>
+void native_in_place(V* self, V* other) { store(self, Op(load(self), load(other))); }
+
+template <class V>
+void native_sadd(V* self, V* new_vec, V* old_vec) { store(self, add<V>(load(new_vec), load(old_vec))); }
+
+template <class V>
+void native_sadd_flagged(V* self, V* new_vec, V* old_vec, int) { native_sadd(self, new_vec, old_vec); }
+
+// The entries both sizes' tables share by name; each module fills in the rest.
+template <class V>
+constexpr typename V::Table native_table() {
+    typename V::Table t{};
+    t.cfrom_list = from_sequence<V>;
+    t.cfrom_tuple = from_sequence<V>;
+    t._add = native_add<V>;
+    t._sub = native_sub<V>;
+    t._iadd = native_in_place<V, add<V>>;
+    t._isub = native_in_place<V, sub<V>>;
+    t._imul = native_in_place<V, mul<V>>;
+    t._sadd = native_sadd<V>;
+    t.sadd = native_sadd_flagged<V>;
+    t.get_tuple = flagged<V, get_tuple<V>>;
+    t.c_get_tuple = get_tuple<V>;
+    t.to_round = flagged<V, to_round<V>>;
+    t.get_round = flagged<V, get_round<V>>;
+    t.to_abs = flagged<V, to_abs<V>>;
+    t.get_abs = flagged<V, get_abs<V>>;
+    t.to_neg = flagged<V, to_neg<V>>;
+    t.get_neg = flagged<V, get_neg<V>>;
+    t.get_int_tuple = flagged<V, get_int_tuple<V>>;
+    t.get_rounded_tuple = flagged<V, get_rounded_tuple<V>>;
+    t.copy = flagged<V, copy<V>>;
+    t.to_normalized = flagged<V, to_normalized<V>>;
+    t.get_normalized = flagged<V, get_normalized<V>>;
+    t.distance_to = flagged_with<V, distance_to<V>>;
+    t.distance_squared_to = flagged_with<V, distance_squared_to<V>>;
+    t.dot = flagged_with<V, dot_method<V>>;
+    return t;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Python members common to both sizes
+
+// The methods both sizes have, followed by `extra` and the terminating entry.
+template <class V, class... Extra>
+auto methods(Extra... extra) {
+    return std::array{
+        frame::method<"sadd", sadd<V>, "new_vec", "old_vec">(),
+        frame::method<"get_tuple", get_tuple<V>>(),
+        frame::method<"to_round", to_round<V>>(),
+        frame::method<"get_round", get_round<V>>(),
+        frame::method<"to_abs", to_abs<V>>(),
+        frame::method<"get_abs", get_abs<V>>(),
+        frame::method<"to_neg", to_neg<V>>(),
+        frame::method<"get_neg", get_neg<V>>(),
+        frame::method<"get_int_tuple", get_int_tuple<V>>(),
+        frame::method<"get_rounded_tuple", get_rounded_tuple<V>>(),
+        frame::method<"copy", copy<V>>(),
+        frame::method<"__copy__", copy<V>>(),
+        frame::method<"__deepcopy__", deepcopy<V>, "memo">(),
+        frame::method<"to_normalized", to_normalized<V>>(),
+        frame::method<"get_normalized", get_normalized<V>>(),
+        frame::method<"distance_to", distance_to<V>, "other">(),
+        frame::method<"distance_squared_to", distance_squared_to<V>, "other">(),
+        frame::method<"dot", dot_method<V>, "other">(),
+        frame::slot_method<"__add__", operator_method<V, nb_add<V>>, "other">(),
+        frame::slot_method<"__sub__", operator_method<V, nb_subtract<V>>, "other">(),
+        frame::slot_method<"__mul__", operator_method<V, nb_multiply<V>>, "other">(),
+        frame::slot_method<"__truediv__", operator_method<V, nb_true_divide<V>>, "other">(),
+        frame::slot_method<"__floordiv__", operator_method<V, nb_floor_divide<V>>, "other">(),
+        extra...,
+        PyMethodDef{},
+    };
+}
+
+template <class V>
+auto static_methods() {
+    using N = Names<V::size>;
+    auto shared = [](auto from_ints, auto from_floats, auto from_components) {
+        return std::array{
+            frame::static_method<V, N::from_self, copy_of<V>, "other">(),
+            frame::static_method<V, "from_tuple", from_tuple<V>, "other">(),
+            frame::static_method<V, "from_list", from_list<V>, "other">(),
+            from_ints, from_floats, from_components,
+            PyMethodDef{},
+        };
+    };
+    if constexpr (V::size == 2) {
+        constexpr auto from = from_values<V, double, double>;
+        return shared(frame::static_method<V, "from_ints", from_values<V, int, int>, "x", "y">(),
+                      frame::static_method<V, "from_floats", from, "x", "y">(),
+                      frame::static_method<V, N::from_components, from, "x", "y">());
+    } else {
+        constexpr auto from = from_values<V, double, double, double>;
+        return shared(frame::static_method<V, "from_ints", from_values<V, int, int, int>, "x", "y", "z">(),
+                      frame::static_method<V, "from_floats", from, "x", "y", "z">(),
+                      frame::static_method<V, N::from_components, from, "x", "y", "z">());
+    }
+}
+
+// Component properties, `length`, the swizzles named in `swizzles`, then `extra`.
+template <class V, std::size_t S, class... Extra>
+auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
+    std::array<PyGetSetDef, V::size + 1 + S + sizeof...(Extra) + 1> out{};
+    std::size_t n = 0;
+    for (int i = 0; i < V::size; ++i) {
+        out[n] = component_property<V>(i);
+        out[n++].name = component_names[i];
+    }
+    out[n++] = frame::readonly<"length", length_of<V>>();
+    for (const char* name : swizzles) {
+        out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name));
+        out[n++].name = name;
+    }
+    ((out[n++] = extra), ...);
+    return out;
+}
+
+// The sequence and mapping protocols: len() is the size, subscription refuses negative indices.
+template <class V>
+PySequenceMethods sequence_methods() {
+    PySequenceMethods s{};
+    s.sq_length = length<V>;
+    s.sq_item = item<V>;
+    return s;
+}
+
+template <class V>
+PyMappingMethods mapping_methods() {
+    PyMappingMethods m{};
+    m.mp_length = length<V>;
+    m.mp_subscript = subscript<V>;
+    m.mp_ass_subscript = assign_subscript<V>;
+    return m;
+}
+
+// The type object, less the member tables that each size gives it.
+template <class V>
+PyTypeObject type_object(const char* name, PyNumberMethods* number, PySequenceMethods* sequence,
+                         PyMappingMethods* mapping, PyMethodDef* methods, PyGetSetDef* getset) {
+    // Final: no subclasses, no references to other objects, no GC.
+    PyTypeObject t = frame::static_type(name, sizeof(V), Py_TPFLAGS_DEFAULT);
+    t.tp_dealloc = dealloc<V>;
+    t.tp_repr = repr<V>;
+    t.tp_as_number = number;
+    t.tp_as_sequence = sequence;
+    t.tp_as_mapping = mapping;
+    t.tp_hash = hash<V>;
+    t.tp_richcompare = richcompare<V>;
+    t.tp_methods = methods;
+    t.tp_getset = getset;
+    t.tp_init = tp_init<V>;
+    t.tp_new = tp_new<V>;
+    t.tp_vectorcall = type_vectorcall<V>;
+    return t;
+}
+
+// Removes the slot wrappers the interpreter derives for reflected operands: a vector is never
+// the right operand of its own operators.
+inline int remove_reflected_operators(PyTypeObject* type) {
+    for (const char* name : {"__radd__", "__rsub__", "__rmul__", "__rtruediv__", "__rfloordiv__"})
+        if (PyDict_PopString(type->tp_dict, name, nullptr) < 0) return -1;
+    PyType_Modified(type);
+    return 0;
+}
+
+inline constexpr const char* pickling_refusal =
+    "Pickling of struct members such as self.data must be explicitly requested with "
+    "@auto_pickle(True)";
+
+}  // namespace tavoro::vec
