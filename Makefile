@@ -10,7 +10,7 @@ export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 .PHONY: demo test build wheel clean
 
 demo: build
-	$(PY) examples/demo.py
+	PYTHONPATH=src $(PY) examples/demo.py
 
 test: build
 	$(PY) -m pytest -q tests
