@@ -155,9 +155,11 @@ inline bool is_exact(PyObject* object) {
     return Py_TYPE(object) == R::type;
 }
 
-// Arguments that must be exactly a tuple or a list (no subclass).
-struct Tuple { PyObject* object; };
-struct List { PyObject* object; };
+// Arguments that must be exactly of a builtin type (no subclass), such as a tuple or a list.
+template <PyTypeObject* T>
+struct Exactly { PyObject* object; };
+using Tuple = Exactly<&PyTuple_Type>;
+using List = Exactly<&PyList_Type>;
 
 // How a parameter of C++ type T is taken from a Python argument.
 template <class T>
@@ -195,19 +197,10 @@ struct Arg<R*> {
     }
 };
 
-template <>
-struct Arg<Tuple> {
-    static bool from(PyObject* object, const char* name, Tuple& out) {
-        if (!PyTuple_CheckExact(object)) return raise_incorrect_type(name, &PyTuple_Type, object);
-        out.object = object;
-        return true;
-    }
-};
-
-template <>
-struct Arg<List> {
-    static bool from(PyObject* object, const char* name, List& out) {
-        if (!PyList_CheckExact(object)) return raise_incorrect_type(name, &PyList_Type, object);
+template <PyTypeObject* T>
+struct Arg<Exactly<T>> {
+    static bool from(PyObject* object, const char* name, Exactly<T>& out) {
+        if (!Py_IS_TYPE(object, T)) return raise_incorrect_type(name, T, object);
         out.object = object;
         return true;
     }
