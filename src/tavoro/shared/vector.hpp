@@ -9,7 +9,9 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace tavoro::vec {
 
@@ -34,7 +36,7 @@ struct Names<3> {
     static constexpr frame::Text from_components{"from_xyz"};
 };
 
-inline constexpr const char* component_names[] = {"x", "y", "z"};
+inline constexpr frame::Text<2> component_names[] = {"x", "y", "z"};
 
 // ---------------------------------------------------------------------------------------------
 // Storage and allocation
@@ -245,10 +247,11 @@ bool set_component(V* self, PyObject* value, void* index) {
     return frame::to_float(value, (&self->data.x)[reinterpret_cast<std::intptr_t>(index)]);
 }
 
-template <class V>
-PyGetSetDef component_property(int i) {
-    return frame::property<"component", get_component<V>, set_component<V>>(
-        reinterpret_cast<void*>(static_cast<std::intptr_t>(i)));
+// Component I's property; the closure carries the index, the name shows in tracebacks.
+template <class V, std::size_t I>
+PyGetSetDef component_property() {
+    return frame::property<component_names[I], get_component<V>, set_component<V>>(
+        reinterpret_cast<void*>(static_cast<std::intptr_t>(I)));
 }
 
 inline void raise_index() { PyErr_SetString(PyExc_IndexError, "Vector index out of range"); }
@@ -719,10 +722,9 @@ template <class V, std::size_t S, class... Extra>
 auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
     std::array<PyGetSetDef, V::size + 1 + S + sizeof...(Extra) + 1> out{};
     std::size_t n = 0;
-    for (int i = 0; i < V::size; ++i) {
-        out[n] = component_property<V>(i);
-        out[n++].name = component_names[i];
-    }
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((out[n++] = component_property<V, I>()), ...);
+    }(std::make_index_sequence<V::size>{});
     out[n++] = frame::readonly<"length", length_of<V>>();
     for (const char* name : swizzles) {
         out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name));
