@@ -85,6 +85,11 @@ bool raise_keywords_not_strings(const char* function) {
     return false;
 }
 
+bool raise_keyword_refused(const char* function, PyObject* keyword) {
+    if (!PyUnicode_Check(keyword)) return raise_keywords_not_strings(function);
+    return raise_unexpected_keyword(function, keyword);
+}
+
 bool raise_incorrect_type(const char* argument, PyTypeObject* expected, PyObject* given) {
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
                  argument, expected->tp_name, Py_TYPE(given)->tp_name);

@@ -100,6 +100,8 @@ bool raise_argcount(const char* function, Py_ssize_t expected, Py_ssize_t given)
 bool raise_unexpected_keyword(const char* function, PyObject* keyword);
 bool raise_duplicate_keyword(const char* function, PyObject* keyword);
 bool raise_keywords_not_strings(const char* function);
+// For callables that take no keywords at all: the message depends on the keyword's type.
+bool raise_keyword_refused(const char* function, PyObject* keyword);
 bool raise_incorrect_type(const char* argument, PyTypeObject* expected, PyObject* given);
 bool raise_int_overflow();
 bool raise_expected(const char* what, PyObject* given);  // "Expected a mapping, got int"
@@ -222,7 +224,7 @@ bool bind(const char* function, std::span<const char* const> names, PyObject* co
 inline bool bind_none(const char* function, Py_ssize_t nargs, PyObject* kwnames) {
     if (nargs != 0) return raise_argcount(function, 0, nargs);
     if (kwnames && PyTuple_GET_SIZE(kwnames) != 0)
-        return raise_unexpected_keyword(function, PyTuple_GET_ITEM(kwnames, 0));
+        return raise_keyword_refused(function, PyTuple_GET_ITEM(kwnames, 0));
     return true;
 }
 

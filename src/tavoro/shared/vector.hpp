@@ -126,7 +126,11 @@ inline frame::Name component_attributes[] = {frame::Name{"x"}, frame::Name{"y"},
 // The constructor's body, shared by __init__ and the type's vectorcall.
 template <class V>
 bool init_from(V* self, PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs == 0) return true;
+    if (nargs == 0) {
+        // Vector2 starts again from zero; Vector3 keeps what it holds.
+        if constexpr (V::size == 2) self->data = {};
+        return true;
+    }
     if (nargs == V::size) {
         for (int i = 0; i < V::size; ++i)
             if (!frame::to_float(args[i], (&self->data.x)[i])) return false;
@@ -174,7 +178,7 @@ int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject *key, *value;
         Py_ssize_t pos = 0;
         PyDict_Next(kwargs, &pos, &key, &value);
-        frame::raise_unexpected_keyword("__init__", key);
+        frame::raise_keyword_refused("__init__", key);
     } else if (init_from(as_vector<V>(self), &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args))) {
         return 0;
     }
@@ -187,7 +191,7 @@ template <class V>
 PyObject* type_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
                           PyObject* kwnames) {
     if (kwnames && PyTuple_GET_SIZE(kwnames)) {
-        frame::raise_unexpected_keyword("__init__", PyTuple_GET_ITEM(kwnames, 0));
+        frame::raise_keyword_refused("__init__", PyTuple_GET_ITEM(kwnames, 0));
         frame::traceback(V::type, "__init__");
         return nullptr;
     }
@@ -259,11 +263,12 @@ inline void raise_index() { PyErr_SetString(PyExc_IndexError, "Vector index out 
 template <class V>
 Py_ssize_t length(PyObject*) { return V::size; }
 
+// The sequence slot serves iteration, which ends at the first IndexError: it adds no traceback
+// entry, since the interpreter discards the exception at once.
 template <class V>
 PyObject* item(PyObject* self, Py_ssize_t i) {
     if (i < 0 || i >= V::size) {
         raise_index();
-        frame::traceback(V::type, "__getitem__");
         return nullptr;
     }
     return PyFloat_FromDouble(load(as_vector<V>(self))[i]);
@@ -274,11 +279,9 @@ PyObject* item(PyObject* self, Py_ssize_t i) {
 template <class V>
 PyObject* subscript(PyObject* self, PyObject* key) {
     Py_ssize_t i;
-    if (!frame::to_index(key, i)) {
-        frame::traceback(V::type, "__getitem__");
-        return nullptr;
-    }
-    return item<V>(self, i);
+    PyObject* result = frame::to_index(key, i) ? item<V>(self, i) : nullptr;
+    if (!result) frame::traceback(V::type, "__getitem__");
+    return result;
 }
 
 template <class V>

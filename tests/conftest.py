@@ -1,0 +1,65 @@
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+
+@pytest.fixture
+def run_python():
+    """Runs code in a fresh interpreter that finds the in-tree modules; returns the
+    completed process (stdout and stderr as text)."""
+
+    def run(code, check=True):
+        env = dict(os.environ)
+        env["PYTHONPATH"] = os.pathsep.join([str(ROOT / "src"), str(ROOT / "tests" / "native")])
+        env.pop("PYTHONWARNINGS", None)
+        proc = subprocess.run(
+            [sys.executable, "-c", textwrap.dedent(code)],
+            cwd=ROOT,
+            env=env,
+            capture_output=True,
+            text=True,
+            timeout=120,
+        )
+        if check:
+            assert proc.returncode == 0, proc.stderr
+        return proc
+
+    return run
+
+
+@pytest.fixture
+def audio():
+    """raylib's audio device, open for the test and closed after it (which releases whatever
+    audio objects the test left loaded)."""
+    from tavoro import audio_device
+
+    audio_device.init()
+    yield audio_device
+    audio_device.close()
+
+
+@pytest.fixture
+def write_wav(tmp_path):
+    """Writes a 16-bit WAV file of the given length (a quiet sine) and returns its path."""
+    import math
+    import struct
+    import wave
+
+    def write(seconds, rate=22050, channels=1, name=None):
+        path = tmp_path / (name or f"tone-{seconds}s-{rate}-{channels}.wav")
+        frames = round(seconds * rate)
+        sample = [struct.pack("<h", int(3000 * math.sin(i * 0.06))) for i in range(rate)]
+        with wave.open(str(path), "wb") as out:
+            out.setnchannels(channels)
+            out.setsampwidth(2)
+            out.setframerate(rate)
+            out.writeframes(b"".join(sample[i % rate] * channels for i in range(frames)))
+        return str(path)
+
+    return write
