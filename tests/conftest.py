@@ -63,3 +63,47 @@ def write_wav(tmp_path):
         return str(path)
 
     return write
+
+
+@pytest.fixture
+def release_log(run_python, tmp_path):
+    """Runs code in a fresh interpreter with raylib's audio loads and releases logged (by the
+    preloaded tests/native/audio_release_log.so), checks that every buffer loaded was released at
+    most once and by the release function that matches its load, and returns the calls made as a
+    list of (function, buffer) pairs, failed loads (null buffers) left out."""
+    library = ROOT / "tests" / "native" / "audio_release_log.so"
+    if not library.exists():
+        pytest.skip("the test-only library audio_release_log.so is not built")
+    matching = {
+        "UnloadAudioStream": "LoadAudioStream",
+        "UnloadSound": "LoadSound",
+        "UnloadSoundAlias": "LoadSoundAlias",
+        "UnloadMusicStream": "LoadMusicStream",
+    }
+
+    def run(code):
+        log = tmp_path / "release.log"
+        log.unlink(missing_ok=True)
+        saved = {key: os.environ.get(key) for key in ("LD_PRELOAD", "TAVORO_RELEASE_LOG")}
+        os.environ["LD_PRELOAD"] = str(library)
+        os.environ["TAVORO_RELEASE_LOG"] = str(log)
+        try:
+            run_python(code)
+        finally:
+            for key, value in saved.items():
+                if value is None:
+                    os.environ.pop(key, None)
+                else:
+                    os.environ[key] = value
+        calls = [tuple(line.split()) for line in log.read_text().splitlines()] if log.exists() else []
+        calls = [(function, buffer) for function, buffer in calls if buffer != "(nil)"]
+        live = {}
+        for function, buffer in calls:
+            if function.startswith("Load"):
+                assert buffer not in live, f"{function} returned a live buffer"
+                live[buffer] = function
+            else:
+                assert live.pop(buffer, None) == matching[function], f"bad {function} {buffer}"
+        return calls
+
+    return run

@@ -1,0 +1,72 @@
+// Interface of tavoro.audio_device.audio_device for the audio modules: the register of loaded
+// audio objects that closing the device releases.
+//
+// raylib's CloseAudioDevice tears down the lock that every later release takes, and a sound or
+// stream released after it would use that torn-down state. So every object that owns a raylib
+// audio resource enters itself in the register when it loads and leaves it when it releases;
+// `close()` releases whatever is still in the register (aliases before the sounds whose samples
+// they share) before closing the device. Loading while the device is closed is refused, so no
+// resource is ever released without an open device.
+//
+// The register's entry points are published as capsules in the module's __pyx_capi__, keyed by
+// name and tagged with their native signature; each audio module binds them when it executes.
+#pragma once
+
+#include "../shared/frame.hpp"
+
+#include <raylib.h>
+
+namespace tavoro::audio_device {
+
+// Releases the raylib resource of `object` (which then leaves the register).
+using Release = void (*)(PyObject* object);
+
+// Order of release when the device closes: lower ranks go first.
+enum Rank : int { alias_rank = 0, owner_rank = 1 };
+
+inline constexpr const char* track_signature = "void (PyObject *, void (*)(PyObject *), int)";
+inline constexpr const char* untrack_signature = "void (PyObject *)";
+
+struct Api {
+    void (*track)(PyObject* object, Release release, int rank);
+    void (*untrack)(PyObject* object);
+};
+
+// This module's binding of the register, filled by bind_api() when the module executes.
+inline Api api{};
+
+inline const char* const module_name = "tavoro.audio_device.audio_device";
+
+// Imports the device module and takes the register's entry points from its __pyx_capi__.
+inline int bind_api() {
+    frame::Ref module(PyImport_ImportModule(module_name));
+    if (!module) return -1;
+    frame::Ref capi(PyObject_GetAttrString(module.get(), "__pyx_capi__"));
+    if (!capi) return -1;
+    auto entry = [&](const char* name, const char* signature) -> void* {
+        PyObject* capsule = PyDict_GetItemString(capi.get(), name);
+        if (!capsule) {
+            PyErr_Format(PyExc_ImportError, "%s does not export %s", module_name, name);
+            return nullptr;
+        }
+        return PyCapsule_GetPointer(capsule, signature);
+    };
+    void* track = entry("track", track_signature);
+    if (!track) return -1;
+    void* untrack = entry("untrack", untrack_signature);
+    if (!untrack) return -1;
+    api.track = reinterpret_cast<decltype(api.track)>(track);
+    api.untrack = reinterpret_cast<decltype(api.untrack)>(untrack);
+    return 0;
+}
+
+// Loading needs the device open: true, or false with RuntimeError set.
+inline bool require_open_device() {
+    if (IsAudioDeviceReady()) return true;
+    PyErr_SetString(PyExc_RuntimeError,
+                    "the audio device is not open: call tavoro.audio_device.init() before "
+                    "loading audio");
+    return false;
+}
+
+}  // namespace tavoro::audio_device

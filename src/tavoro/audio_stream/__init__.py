@@ -1,0 +1,3 @@
+from .audio_stream import AudioStream
+
+__all__ = ["AudioStream"]

@@ -1,0 +1,240 @@
+// tavoro.audio_stream.audio_stream: a raw PCM stream that the caller feeds from its own loop, and
+// the view of the stream inside a sound or music.
+//
+// An unloaded stream (released, never loaded, or a view whose owner has released its record)
+// makes no raylib call: playback calls do nothing and the queries read False.
+#include "audio_stream.hpp"
+
+#include "../audio_device/audio_device.hpp"
+
+#include <vector>
+
+namespace tavoro {
+namespace {
+
+using S = AudioStream;
+
+S* as_stream(PyObject* object) { return reinterpret_cast<S*>(object); }
+
+// The record to hand raylib (the owner's for a view), or null when there is no loaded stream.
+const ::AudioStream* loaded(const S* self) {
+    const ::AudioStream* record = self->_shared ? self->_shared : &self->_raw;
+    return record->buffer ? record : nullptr;
+}
+
+void set_defaults(S* self) {
+    self->_volume = 1.0f;
+    self->_pitch = 1.0f;
+    self->_pan = 0.5f;
+}
+
+// Releases a stream this object owns; a view never releases its owner's stream.
+void release(S* self) {
+    if (!self->_is_owner || !self->_raw.buffer) return;
+    audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
+    UnloadAudioStream(self->_raw);
+    self->_raw.buffer = nullptr;
+}
+
+void release_entry(PyObject* self) { release(as_stream(self)); }
+
+void track_if_loaded(S* self) {
+    if (self->_is_owner && self->_raw.buffer)
+        audio_device::api.track(reinterpret_cast<PyObject*>(self), release_entry,
+                                audio_device::owner_rank);
+}
+
+// A view that stops being one (its initialisation runs again) lets go of its owner.
+void leave_owner(S* self) {
+    if (self->_backlink) *self->_backlink = nullptr;
+    self->_backlink = nullptr;
+    self->_shared = nullptr;
+}
+
+S* allocate(PyTypeObject* type) {
+    S* self = reinterpret_cast<S*>(type->tp_alloc(type, 0));
+    if (self) self->table = S::vtable;
+    return self;
+}
+
+// Loads a new stream into `self`, releasing the one it owned before.
+bool load(S* self, int sample_rate, int sample_size, int channels) {
+    if (!audio_device::require_open_device()) return false;
+    release(self);
+    leave_owner(self);
+    self->_raw = LoadAudioStream(static_cast<unsigned>(sample_rate),
+                                 static_cast<unsigned>(sample_size),
+                                 static_cast<unsigned>(channels));
+    self->_is_owner = 1;
+    set_defaults(self);
+    track_if_loaded(self);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Native entries
+
+PyObject* cfrom_struct(::AudioStream record, AudioStreamFromStructArgs* optional) {
+    S* self = allocate(S::type);
+    if (!self) return nullptr;
+    self->_raw = record;
+    self->_is_owner = optional && optional->n > 0 ? optional->is_owner : 1;
+    set_defaults(self);
+    track_if_loaded(self);
+    return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* new_stream(int sample_rate, int sample_size, int channels) {
+    S* self = allocate(S::type);
+    if (!self) return nullptr;
+    if (!load(self, sample_rate, sample_size, channels)) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    return reinterpret_cast<PyObject*>(self);
+}
+
+constexpr AudioStreamTable table = {
+    .cfrom_struct = cfrom_struct,
+    .__pyx_new = new_stream,
+    .c_unload = release,
+};
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return reinterpret_cast<PyObject*>(allocate(type));
+}
+
+// __init__(sample_rate, sample_size, channels), by position or keyword.
+int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static constexpr const char* names[] = {"sample_rate", "sample_size", "channels"};
+    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    std::vector<PyObject*> stack(&PyTuple_GET_ITEM(args, 0), &PyTuple_GET_ITEM(args, 0) + nargs);
+    frame::Ref kwnames;
+    if (kwargs && PyDict_GET_SIZE(kwargs)) {
+        kwnames = frame::Ref(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+        if (!kwnames) return -1;
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        for (Py_ssize_t i = 0; PyDict_Next(kwargs, &pos, &key, &value); ++i) {
+            PyTuple_SET_ITEM(kwnames.get(), i, Py_NewRef(key));
+            stack.push_back(value);
+        }
+    }
+    PyObject* bound[3];
+    int values[3];
+    bool done = frame::bind("__init__", names, stack.data(), nargs, kwnames.get(), bound) &&
+                frame::to_int(bound[0], values[0]) && frame::to_int(bound[1], values[1]) &&
+                frame::to_int(bound[2], values[2]) &&
+                load(as_stream(self), values[0], values[1], values[2]);
+    if (done) return 0;
+    frame::traceback(S::type, "__init__");
+    return -1;
+}
+
+// An error while releasing must not escape destruction, nor may destruction lose one that is
+// already set.
+void dealloc(PyObject* object) {
+    S* self = as_stream(object);
+    PyObject* saved = PyErr_GetRaisedException();
+    release(self);
+    PyErr_SetRaisedException(saved);
+    leave_owner(self);
+    Py_TYPE(object)->tp_free(object);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Methods and properties
+
+PyObject* unload(S* self) {
+    release(self);
+    Py_RETURN_NONE;
+}
+
+PyObject* update(S* self, PyObject* data, int frame_count) {
+    Samples samples;
+    if (!samples.take(data, frame_count, self->_shared ? *self->_shared : self->_raw))
+        return nullptr;
+    if (const ::AudioStream* record = loaded(self))
+        UpdateAudioStream(*record, samples.data(), frame_count);
+    Py_RETURN_NONE;
+}
+
+template <void (*Call)(::AudioStream)>
+PyObject* control(S* self) {
+    if (const ::AudioStream* record = loaded(self)) Call(*record);
+    Py_RETURN_NONE;
+}
+
+template <bool (*Query)(::AudioStream)>
+PyObject* query(S* self, void*) {
+    const ::AudioStream* record = loaded(self);
+    return PyBool_FromLong(record && Query(*record));
+}
+
+template <float S::*Field>
+PyObject* get_cached(S* self, void*) {
+    return PyFloat_FromDouble(self->*Field);
+}
+
+// The value is cached even when there is no loaded stream to hand it to.
+template <float S::*Field, void (*Set)(::AudioStream, float)>
+bool set_cached(S* self, PyObject* value, void*) {
+    float narrowed;
+    if (!frame::to_float(value, narrowed)) return false;
+    self->*Field = narrowed;
+    if (const ::AudioStream* record = loaded(self)) Set(*record, narrowed);
+    return true;
+}
+
+PyMethodDef methods[] = {
+    frame::method<"unload", unload>(),
+    frame::method<"update", update, "data", "frame_count">(),
+    frame::method<"play", control<PlayAudioStream>>(),
+    frame::method<"pause", control<PauseAudioStream>>(),
+    frame::method<"resume", control<ResumeAudioStream>>(),
+    frame::method<"stop", control<StopAudioStream>>(),
+    {},
+};
+
+PyGetSetDef properties[] = {
+    frame::readonly<"valid", query<IsAudioStreamValid>>(),
+    frame::readonly<"processed", query<IsAudioStreamProcessed>>(),
+    frame::readonly<"playing", query<IsAudioStreamPlaying>>(),
+    frame::property<"volume", get_cached<&S::_volume>,
+                    set_cached<&S::_volume, SetAudioStreamVolume>>(),
+    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetAudioStreamPitch>>(),
+    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetAudioStreamPan>>(),
+    {},
+};
+
+PyTypeObject type = [] {
+    PyTypeObject t = frame::static_type("tavoro.audio_stream.audio_stream.AudioStream", sizeof(S),
+                                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
+    t.tp_dealloc = dealloc;
+    t.tp_methods = methods;
+    t.tp_getset = properties;
+    t.tp_init = tp_init;
+    t.tp_new = tp_new;
+    return t;
+}();
+
+const frame::TypeDef types[] = {
+    frame::type_def<S>(type, &table, nullptr,
+                       "self._raw cannot be converted to a Python object for pickling"),
+};
+
+const frame::ModuleDef module = {
+    .name = "audio_stream",
+    .full_name = "tavoro.audio_stream.audio_stream",
+    .source = "src/tavoro/audio_stream/audio_stream.cpp",
+    .types = types,
+    .finish = [](PyObject*) { return audio_device::bind_api(); },
+};
+
+}  // namespace
+}  // namespace tavoro
+
+TAVORO_MODULE(audio_stream, tavoro::module)

@@ -1,0 +1,3 @@
+from .music import Music
+
+__all__ = ["Music"]

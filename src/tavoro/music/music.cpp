@@ -1,0 +1,303 @@
+// tavoro.music.music: music that raylib decodes from a file piece by piece while it plays, as far
+// as the caller's own loop calls update().
+//
+// An unloaded music (made by Music(), failed to load, or released) makes no raylib call: playback
+// calls and seeking do nothing, the queries read False and the times 0.0.
+#include "music.hpp"
+
+#include "../audio_device/audio_device.hpp"
+#include "../shared/audio_path.hpp"
+
+namespace tavoro {
+namespace {
+
+using M = Music;
+
+M* as_music(PyObject* object) { return reinterpret_cast<M*>(object); }
+
+bool is_loaded(const M* self) { return self->raw.stream.buffer != nullptr; }
+
+frame::Name name_play{"play"};
+frame::Name name_stop{"stop"};
+frame::Name name_pause{"pause"};
+frame::Name name_resume{"resume"};
+frame::Name name_update{"update"};
+frame::Name name_seek{"seek"};
+frame::Name name_length{"length"};
+frame::Name name_round{"round"};
+
+void release(M* self) {
+    if (!is_loaded(self)) return;
+    audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
+    UnloadMusicStream(self->raw);
+    self->raw.stream.buffer = nullptr;
+}
+
+void release_entry(PyObject* self) { release(as_music(self)); }
+
+// ---------------------------------------------------------------------------------------------
+// Native entries
+
+// Wraps a loaded record; the new music owns it from here on, also when making its view fails.
+PyObject* new_music(::Music record) {
+    frame::Ref made(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(M::type)));
+    if (!made) return nullptr;
+    M* self = as_music(made.get());
+    self->raw = record;
+    if (is_loaded(self))
+        audio_device::api.track(made.get(), release_entry, audio_device::owner_rank);
+    AudioStreamFromStructArgs not_owner = {1, 0};
+    PyObject* view = AudioStream::vtable->cfrom_struct(record.stream, &not_owner);
+    if (!view) return nullptr;
+    attach_view(reinterpret_cast<AudioStream*>(view), &self->raw.stream, &self->_view);
+    Py_SETREF(self->stream, view);
+    self->_volume = 1.0f;
+    self->_pitch = 1.0f;
+    self->_pan = 0.0f;
+    return made.release();
+}
+
+PyObject* c_load(PyObject* filename) {
+    frame::Ref path = encode_path(filename);
+    if (!path || !audio_device::require_open_device()) return nullptr;
+    return new_music(LoadMusicStream(PyBytes_AS_STRING(path.get())));
+}
+
+// The Python-visible methods: the raylib call itself, made only on a loaded music.
+template <void (*Call)(::Music)>
+PyObject* run(M* self) {
+    if (is_loaded(self)) Call(self->raw);
+    Py_RETURN_NONE;
+}
+
+PyObject* seek(M* self, float position) {
+    if (is_loaded(self)) SeekMusicStream(self->raw, position);
+    Py_RETURN_NONE;
+}
+
+// With skip_dispatch 0, a Python subclass's own method `name` runs instead of `own`: true when
+// it ran (its result discarded) or failed (the exception set).
+bool dispatched(M* self, int skip_dispatch, PyObject* name, PyMethodDef own, PyObject* argument) {
+    if (skip_dispatch) return false;
+    bool failed;
+    frame::Ref found(frame::find_override(reinterpret_cast<PyObject*>(self), name, own, failed));
+    if (!found) return failed;
+    frame::Ref result(argument ? PyObject_CallOneArg(found.get(), argument)
+                               : PyObject_CallNoArgs(found.get()));
+    return true;
+}
+
+template <frame::Text Name, frame::Name& N, void (*Call)(::Music)>
+void entry(M* self, int skip_dispatch) {
+    if (!dispatched(self, skip_dispatch, N, frame::method<Name, run<Call>>(), nullptr)) {
+        Py_XDECREF(run<Call>(self));
+    } else if (PyErr_Occurred()) {
+        frame::traceback(M::type, Name.chars);
+    }
+}
+
+void seek_entry(M* self, float position, int skip_dispatch) {
+    if (!skip_dispatch) {
+        frame::Ref argument(PyFloat_FromDouble(position));
+        if (!argument) return frame::traceback(M::type, "seek");
+        if (dispatched(self, 0, name_seek, frame::method<"seek", seek, "position">(),
+                       argument.get())) {
+            if (PyErr_Occurred()) frame::traceback(M::type, "seek");
+            return;
+        }
+    }
+    Py_XDECREF(seek(self, position));
+}
+
+constexpr MusicTable table = {
+    .__pyx_new = new_music,
+    .c_load = c_load,
+    .c_unload = release,
+    .play = entry<"play", name_play, PlayMusicStream>,
+    .stop = entry<"stop", name_stop, StopMusicStream>,
+    .pause = entry<"pause", name_pause, PauseMusicStream>,
+    .resume = entry<"resume", name_resume, ResumeMusicStream>,
+    .update = entry<"update", name_update, UpdateMusicStream>,
+    .seek = seek_entry,
+};
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
+    M* self = reinterpret_cast<M*>(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    self->table = M::vtable;
+    self->stream = Py_NewRef(Py_None);
+    return reinterpret_cast<PyObject*>(self);
+}
+
+// Music() ignores its arguments and gives an empty, unloaded music.
+int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
+
+PyObject* load(PyObject* filename) {
+    if (!check_path_type("filename", filename)) return nullptr;
+    return c_load(filename);
+}
+
+int traverse(PyObject* object, visitproc visit, void* arg) {
+    Py_VISIT(as_music(object)->stream);
+    return 0;
+}
+
+int clear(PyObject* object) {
+    M* self = as_music(object);
+    detach_view(self->_view);
+    Py_SETREF(self->stream, Py_NewRef(Py_None));
+    return 0;
+}
+
+// The record is released whenever it is loaded: what a subclass's `valid` says cannot keep it
+// from being released. An error while releasing must not escape destruction, nor may
+// destruction lose one that is already set.
+void dealloc(PyObject* object) {
+    M* self = as_music(object);
+    PyObject_GC_UnTrack(object);
+    PyObject* saved = PyErr_GetRaisedException();
+    release(self);
+    PyErr_SetRaisedException(saved);
+    detach_view(self->_view);
+    Py_CLEAR(self->stream);
+    Py_TYPE(object)->tp_free(object);
+}
+
+// len(): the `length` attribute (a subclass's own counts) rounded to whole seconds.
+Py_ssize_t length(PyObject* self) {
+    frame::Ref seconds(PyObject_GetAttr(self, name_length));
+    if (!seconds) return -1;
+    frame::Ref round(PyObject_GetAttr(frame::state.builtins, name_round));
+    if (!round) return -1;
+    frame::Ref rounded(PyObject_CallOneArg(round.get(), seconds.get()));
+    if (!rounded) return -1;
+    return PyNumber_AsSsize_t(rounded.get(), PyExc_OverflowError);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Methods and properties
+
+PyObject* unload(M* self) {
+    release(self);
+    Py_RETURN_NONE;
+}
+
+PyObject* get_valid(M* self, void*) { return PyBool_FromLong(is_loaded(self) && IsMusicValid(self->raw)); }
+
+template <float (*Time)(::Music)>
+PyObject* get_time(M* self, void*) {
+    return PyFloat_FromDouble(is_loaded(self) ? Time(self->raw) : 0.0);
+}
+
+PyObject* get_looping(M* self, void*) { return PyBool_FromLong(self->raw.looping); }
+
+bool set_looping(M* self, PyObject* value, void*) {
+    if (value != Py_True && value != Py_False && value != Py_None)
+        return frame::raise_incorrect_type("value", &PyBool_Type, value);
+    self->raw.looping = value == Py_True;
+    return true;
+}
+
+PyObject* get_stream(PyObject* self, void*) { return Py_NewRef(as_music(self)->stream); }
+
+// Only the reference changes: the music's own view stays tied to it.
+int set_stream(PyObject* object, PyObject* value, void*) {
+    M* self = as_music(object);
+    if (value && value != Py_None && !frame::is_instance<AudioStream>(value)) {
+        PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "",
+                     Py_TYPE(value)->tp_name, AudioStream::type->tp_name);
+        frame::traceback(M::type, "stream");
+        return -1;
+    }
+    Py_SETREF(self->stream, Py_NewRef(value ? value : Py_None));
+    return 0;
+}
+
+template <float M::*Field>
+PyObject* get_cached(M* self, void*) {
+    return PyFloat_FromDouble(self->*Field);
+}
+
+// The value is cached even when there is no loaded music to hand it to.
+template <float M::*Field, void (*Set)(::Music, float)>
+bool set_cached(M* self, PyObject* value, void*) {
+    float narrowed;
+    if (!frame::to_float(value, narrowed)) return false;
+    self->*Field = narrowed;
+    if (is_loaded(self)) Set(self->raw, narrowed);
+    return true;
+}
+
+PyMethodDef methods[] = {
+    frame::method<"unload", unload>(),
+    frame::method<"play", run<PlayMusicStream>>(),
+    frame::method<"stop", run<StopMusicStream>>(),
+    frame::method<"pause", run<PauseMusicStream>>(),
+    frame::method<"resume", run<ResumeMusicStream>>(),
+    frame::method<"update", run<UpdateMusicStream>>(),
+    frame::method<"seek", seek, "position">(),
+    {},
+};
+
+PyMethodDef static_methods[] = {
+    frame::static_method<M, "load", load, "filename">(),
+    {},
+};
+
+PyGetSetDef properties[] = {
+    frame::readonly<"valid", get_valid>(),
+    frame::property<"looping", get_looping, set_looping>(),
+    frame::property<"volume", get_cached<&M::_volume>, set_cached<&M::_volume, SetMusicVolume>>(),
+    frame::property<"pitch", get_cached<&M::_pitch>, set_cached<&M::_pitch, SetMusicPitch>>(),
+    frame::property<"pan", get_cached<&M::_pan>, set_cached<&M::_pan, SetMusicPan>>(),
+    frame::readonly<"length", get_time<GetMusicTimeLength>>(),
+    frame::readonly<"time_played", get_time<GetMusicTimePlayed>>(),
+    {"stream", get_stream, set_stream, nullptr, nullptr},
+    {},
+};
+
+PySequenceMethods sequence = [] {
+    PySequenceMethods s{};
+    s.sq_length = length;
+    return s;
+}();
+
+PyTypeObject type = [] {
+    PyTypeObject t = frame::static_type("tavoro.music.music.Music", sizeof(M),
+                                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
+                                            Py_TPFLAGS_HAVE_GC);
+    t.tp_dealloc = dealloc;
+    t.tp_traverse = traverse;
+    t.tp_clear = clear;
+    t.tp_as_sequence = &sequence;
+    t.tp_methods = methods;
+    t.tp_getset = properties;
+    t.tp_init = tp_init;
+    t.tp_new = tp_new;
+    return t;
+}();
+
+const frame::TypeDef types[] = {
+    frame::type_def<M>(type, &table, static_methods,
+                       "self.raw cannot be converted to a Python object for pickling"),
+};
+const frame::SiblingDef siblings[] = {
+    frame::sibling<AudioStream>("tavoro.audio_stream.audio_stream", "AudioStream"),
+};
+
+const frame::ModuleDef module = {
+    .name = "music",
+    .full_name = "tavoro.music.music",
+    .source = "src/tavoro/music/music.cpp",
+    .types = types,
+    .siblings = siblings,
+    .finish = [](PyObject*) { return audio_device::bind_api(); },
+};
+
+}  // namespace
+}  // namespace tavoro
+
+TAVORO_MODULE(music, tavoro::module)

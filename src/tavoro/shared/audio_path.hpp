@@ -1,0 +1,30 @@
+// The path of an audio file, as Sound.load and Music.load take it: exactly a str (None passes the
+// type test and fails when asked for its encoding), encoded strictly as UTF-8.
+#pragma once
+
+#include "frame.hpp"
+
+namespace tavoro {
+
+inline bool check_path_type(const char* argument, PyObject* path) {
+    if (path == Py_None || PyUnicode_CheckExact(path)) return true;
+    return frame::raise_incorrect_type(argument, &PyUnicode_Type, path);
+}
+
+// The encoded path, or null with the exception set. A NUL inside the text would silently cut the
+// path short in raylib, so it is refused.
+inline frame::Ref encode_path(PyObject* path) {
+    if (path == Py_None) {
+        PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
+        return {};
+    }
+    frame::Ref encoded(PyUnicode_AsUTF8String(path));
+    if (encoded && std::strlen(PyBytes_AS_STRING(encoded.get())) !=
+                       static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character in path");
+        return {};
+    }
+    return encoded;
+}
+
+}  // namespace tavoro

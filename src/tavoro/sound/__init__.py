@@ -1,0 +1,3 @@
+from .sound import Sound
+
+__all__ = ["Sound"]

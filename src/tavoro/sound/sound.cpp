@@ -1,0 +1,271 @@
+// tavoro.sound.sound: a sound whose samples raylib keeps in memory, or an alias that plays the
+// samples of another sound.
+//
+// An unloaded sound (made by Sound(), failed to load, or released) makes no raylib call: playback
+// calls do nothing and the queries read False.
+#include "sound.hpp"
+
+#include "../audio_device/audio_device.hpp"
+#include "../shared/audio_path.hpp"
+
+namespace tavoro {
+namespace {
+
+using S = Sound;
+
+S* as_sound(PyObject* object) { return reinterpret_cast<S*>(object); }
+
+bool is_loaded(const S* self) { return self->_raw.stream.buffer != nullptr; }
+
+void unlink_alias(S* self) {
+    if (!self->_alias_link) return;
+    *self->_alias_link = self->_next_alias;
+    if (self->_next_alias) self->_next_alias->_alias_link = self->_alias_link;
+    self->_next_alias = nullptr;
+    self->_alias_link = nullptr;
+}
+
+void link_alias(S* alias, S* source) {
+    alias->_next_alias = source->_aliases;
+    if (source->_aliases) source->_aliases->_alias_link = &alias->_next_alias;
+    source->_aliases = alias;
+    alias->_alias_link = &source->_aliases;
+}
+
+// Releases the record: the loaded aliases of a source first, since they play its samples.
+void release(S* self) {
+    if (!is_loaded(self)) return;
+    while (self->_aliases) release(self->_aliases);
+    unlink_alias(self);
+    audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
+    if (self->_is_alias)
+        UnloadSoundAlias(self->_raw);
+    else
+        UnloadSound(self->_raw);
+    self->_raw.stream.buffer = nullptr;
+}
+
+void release_entry(PyObject* self) { release(as_sound(self)); }
+
+S* allocate(PyTypeObject* type) {
+    S* self = reinterpret_cast<S*>(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    self->table = S::vtable;
+    self->_stream = Py_NewRef(Py_None);
+    return self;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Native entries
+
+// Wraps a loaded record; the new sound owns it from here on, also when making its view fails.
+PyObject* new_sound(::Sound record, SoundNewArgs* optional) {
+    S* self = allocate(S::type);
+    if (!self) return nullptr;
+    self->_raw = record;
+    self->_is_alias = optional && optional->n > 0 ? optional->is_alias : 0;
+    self->_volume = 1.0f;
+    self->_pitch = 1.0f;
+    self->_pan = 0.5f;
+    if (is_loaded(self))
+        audio_device::api.track(reinterpret_cast<PyObject*>(self), release_entry,
+                                self->_is_alias ? audio_device::alias_rank
+                                                : audio_device::owner_rank);
+    AudioStreamFromStructArgs not_owner = {1, 0};
+    PyObject* view = AudioStream::vtable->cfrom_struct(record.stream, &not_owner);
+    if (!view) {
+        Py_DECREF(self);
+        return nullptr;
+    }
+    attach_view(reinterpret_cast<AudioStream*>(view), &self->_raw.stream, &self->_view);
+    Py_SETREF(self->_stream, view);
+    return reinterpret_cast<PyObject*>(self);
+}
+
+constexpr SoundTable table = {
+    .__pyx_new = new_sound,
+    .c_unload = release,
+};
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return reinterpret_cast<PyObject*>(allocate(type));
+}
+
+// Sound() ignores its arguments and gives an empty, unloaded sound.
+int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
+
+PyObject* load(PyObject* file_name) {
+    if (!check_path_type("file_name", file_name)) return nullptr;
+    frame::Ref path = encode_path(file_name);
+    if (!path || !audio_device::require_open_device()) return nullptr;
+    SoundNewArgs plain = {1, 0};
+    return new_sound(LoadSound(PyBytes_AS_STRING(path.get())), &plain);
+}
+
+// raylib reads the source's buffer without a check, so only a loaded source is accepted.
+PyObject* load_alias(S* source) {
+    if (!is_loaded(source)) {
+        PyErr_SetString(PyExc_ValueError, "cannot make an alias of a sound that is not loaded");
+        return nullptr;
+    }
+    if (!audio_device::require_open_device()) return nullptr;
+    SoundNewArgs alias_args = {1, 1};
+    PyObject* made = new_sound(LoadSoundAlias(source->_raw), &alias_args);
+    if (!made || !is_loaded(as_sound(made))) return made;
+    // An alias of an alias shares the first source's samples, so it hangs on that one.
+    S* owner = source->_source ? source->_source : source;
+    S* alias = as_sound(made);
+    alias->_source = reinterpret_cast<S*>(Py_NewRef(owner));
+    link_alias(alias, owner);
+    return made;
+}
+
+int traverse(PyObject* object, visitproc visit, void* arg) {
+    S* self = as_sound(object);
+    Py_VISIT(self->_stream);
+    Py_VISIT(self->_source);
+    return 0;
+}
+
+int clear(PyObject* object) {
+    S* self = as_sound(object);
+    detach_view(self->_view);
+    Py_SETREF(self->_stream, Py_NewRef(Py_None));
+    Py_CLEAR(self->_source);
+    return 0;
+}
+
+// An error while releasing must not escape destruction, nor may destruction lose one that is
+// already set.
+void dealloc(PyObject* object) {
+    S* self = as_sound(object);
+    PyObject_GC_UnTrack(object);
+    PyObject* saved = PyErr_GetRaisedException();
+    release(self);
+    PyErr_SetRaisedException(saved);
+    detach_view(self->_view);
+    Py_CLEAR(self->_stream);
+    Py_CLEAR(self->_source);
+    Py_TYPE(object)->tp_free(object);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Methods and properties
+
+PyObject* unload(S* self) {
+    release(self);
+    Py_RETURN_NONE;
+}
+
+// raylib copies frame_count frames into the sound's own buffer without comparing the two, so
+// both the data and the sound must be long enough.
+PyObject* update(S* self, PyObject* data, int frame_count) {
+    Samples samples;
+    if (!samples.take(data, frame_count, self->_raw.stream)) return nullptr;
+    if (static_cast<unsigned>(frame_count) > self->_raw.frameCount) {
+        PyErr_Format(PyExc_ValueError, "frame_count is %d, but the sound holds only %u frames",
+                     frame_count, self->_raw.frameCount);
+        return nullptr;
+    }
+    if (is_loaded(self)) UpdateSound(self->_raw, samples.data(), frame_count);
+    Py_RETURN_NONE;
+}
+
+template <void (*Call)(::Sound)>
+PyObject* control(S* self) {
+    if (is_loaded(self)) Call(self->_raw);
+    Py_RETURN_NONE;
+}
+
+template <bool (*Query)(::Sound)>
+PyObject* query(S* self, void*) {
+    return PyBool_FromLong(is_loaded(self) && Query(self->_raw));
+}
+
+PyObject* get_is_alias(S* self, void*) { return PyBool_FromLong(self->_is_alias); }
+
+PyObject* get_frame_count(S* self, void*) { return PyLong_FromUnsignedLong(self->_raw.frameCount); }
+
+PyObject* get_stream(S* self, void*) { return Py_NewRef(self->_stream); }
+
+template <float S::*Field>
+PyObject* get_cached(S* self, void*) {
+    return PyFloat_FromDouble(self->*Field);
+}
+
+// The value is cached even when there is no loaded sound to hand it to.
+template <float S::*Field, void (*Set)(::Sound, float)>
+bool set_cached(S* self, PyObject* value, void*) {
+    float narrowed;
+    if (!frame::to_float(value, narrowed)) return false;
+    self->*Field = narrowed;
+    if (is_loaded(self)) Set(self->_raw, narrowed);
+    return true;
+}
+
+PyMethodDef methods[] = {
+    frame::method<"unload", unload>(),
+    frame::method<"update", update, "data", "frame_count">(),
+    frame::method<"play", control<PlaySound>>(),
+    frame::method<"stop", control<StopSound>>(),
+    frame::method<"pause", control<PauseSound>>(),
+    frame::method<"resume", control<ResumeSound>>(),
+    {},
+};
+
+PyMethodDef static_methods[] = {
+    frame::static_method<S, "load", load, "file_name">(),
+    frame::static_method<S, "load_alias", load_alias, "source">(),
+    {},
+};
+
+PyGetSetDef properties[] = {
+    frame::readonly<"valid", query<IsSoundValid>>(),
+    frame::readonly<"playing", query<IsSoundPlaying>>(),
+    frame::readonly<"is_alias", get_is_alias>(),
+    frame::readonly<"frame_count", get_frame_count>(),
+    frame::readonly<"stream", get_stream>(),
+    frame::property<"volume", get_cached<&S::_volume>, set_cached<&S::_volume, SetSoundVolume>>(),
+    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetSoundPitch>>(),
+    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetSoundPan>>(),
+    {},
+};
+
+PyTypeObject type = [] {
+    PyTypeObject t = frame::static_type("tavoro.sound.sound.Sound", sizeof(S),
+                                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
+                                            Py_TPFLAGS_HAVE_GC);
+    t.tp_dealloc = dealloc;
+    t.tp_traverse = traverse;
+    t.tp_clear = clear;
+    t.tp_methods = methods;
+    t.tp_getset = properties;
+    t.tp_init = tp_init;
+    t.tp_new = tp_new;
+    return t;
+}();
+
+const frame::TypeDef types[] = {
+    frame::type_def<S>(type, &table, static_methods,
+                       "self._raw cannot be converted to a Python object for pickling"),
+};
+const frame::SiblingDef siblings[] = {
+    frame::sibling<AudioStream>("tavoro.audio_stream.audio_stream", "AudioStream"),
+};
+
+const frame::ModuleDef module = {
+    .name = "sound",
+    .full_name = "tavoro.sound.sound",
+    .source = "src/tavoro/sound/sound.cpp",
+    .types = types,
+    .siblings = siblings,
+    .finish = [](PyObject*) { return audio_device::bind_api(); },
+};
+
+}  // namespace
+}  // namespace tavoro
+
+TAVORO_MODULE(sound, tavoro::module)
