@@ -520,3 +520,12 @@ def test_failing_method_traceback_entry():
         and filename.endswith("src/tavoro/vector2/vector2.cpp")
         for name, filename in names
     ), names
+
+
+@pytest.mark.skipif(shutil.which("objdump") is None, reason="objdump is not installed")
+@pytest.mark.parametrize("path", built_modules(), ids=lambda p: p.name)
+def test_no_256_bit_vector_code(path):
+    # Code that leaves the upper halves of the vector registers dirty makes every later SSE
+    # instruction of the interpreter pay a transition penalty; the modules keep to 128 bits.
+    proc = subprocess.run(["objdump", "-d", str(path)], capture_output=True, text=True, check=True)
+    assert "%ymm" not in proc.stdout
