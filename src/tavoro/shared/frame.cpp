@@ -6,6 +6,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tavoro::frame {
 namespace {
@@ -170,6 +172,23 @@ bool bind(const char* function, std::span<const char* const> names, PyObject* co
         if (!out[i]) return raise_argcount(function, count, i);
     return true;
 }
+
+namespace detail {
+
+const char* documented(const char* name, bool bound, std::span<const char* const> params,
+                       const char* doc) {
+    std::size_t size = std::strlen(name) + std::strlen("($self, )\n--\n\n") + (doc ? std::strlen(doc) : 0) + 1;
+    for (const char* param : params) size += std::strlen(param) + 2;
+    char* text = static_cast<char*>(std::malloc(size));
+    if (!text) return doc;
+    int used = std::snprintf(text, size, "%s(%s", name, bound ? "$self" : "");
+    for (std::size_t i = 0; i < params.size(); ++i)
+        used += std::snprintf(text + used, size - used, (bound || i) ? ", %s" : "%s", params[i]);
+    std::snprintf(text + used, size - used, ")\n--\n\n%s", doc ? doc : "");
+    return text;
+}
+
+}  // namespace detail
 
 PyObject* call_type(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);

@@ -291,6 +291,11 @@ PyObject* static_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     return call<Name, Impl, Params...>(Owner::type, args, nargs, kwnames);
 }
 
+// The docstring of a method: its text signature ("dot($self, other)" and the "--" line, which
+// inspect.signature reads), then `doc`. Made once when the module loads and kept for good.
+const char* documented(const char* name, bool bound, std::span<const char* const> params,
+                       const char* doc);
+
 template <class F>
 PyCFunction as_cfunction(F function) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -303,8 +308,10 @@ PyCFunction as_cfunction(F function) {
 // to_python. Failures get the shared messages and a traceback entry "<type>.<Name>".
 template <Text Name, auto Impl, Text... Params>
 PyMethodDef method(const char* doc = nullptr) {
+    static constexpr const char* names[] = {Params.chars..., nullptr};
     return {Name.chars, detail::as_cfunction(&detail::method_entry<Name, Impl, Params...>),
-            METH_FASTCALL | METH_KEYWORDS, doc};
+            METH_FASTCALL | METH_KEYWORDS,
+            detail::documented(Name.chars, true, {names, sizeof...(Params)}, doc)};
 }
 
 // The same, for a dunder method that stands beside the slot wrapper the interpreter would
@@ -319,8 +326,10 @@ PyMethodDef slot_method(const char* doc = nullptr) {
 // A static method of `Owner`, published wrapped in staticmethod.
 template <class Owner, Text Name, auto Impl, Text... Params>
 PyMethodDef static_method(const char* doc = nullptr) {
+    static constexpr const char* names[] = {Params.chars..., nullptr};
     return {Name.chars, detail::as_cfunction(&detail::static_entry<Owner, Name, Impl, Params...>),
-            METH_FASTCALL | METH_KEYWORDS, doc};
+            METH_FASTCALL | METH_KEYWORDS,
+            detail::documented(Name.chars, false, {names, sizeof...(Params)}, doc)};
 }
 
 // A read-write property whose setter refuses deletion with NotImplementedError "__del__".
