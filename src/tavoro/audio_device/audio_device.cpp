@@ -40,6 +40,8 @@ void release_all() {
 }
 
 PyObject* init(PyObject*, PyObject*) {
+    // raylib narrates every load and release on standard output; keep to warnings and errors.
+    SetTraceLogLevel(LOG_WARNING);
     if (!IsAudioDeviceReady()) InitAudioDevice();
     if (IsAudioDeviceReady()) Py_RETURN_NONE;
     PyErr_SetString(PyExc_RuntimeError, "the audio device could not be opened");
