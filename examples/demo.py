@@ -1,41 +1,163 @@
-"""A first look at tavoro: vectors as a game loop uses them.
+"""A small game loop on tavoro, headless: run it with `make demo`.
 
-Run with `make demo`. Moves a handful of particles under gravity, keeps them in an arena by
-reflecting their velocities, and prints what the vectors compute on the way.
+Three hundred particles fly around an arena and bounce off its walls and off a block in the
+middle; each takes its colour from the palette. A light direction turns above the scene (a
+Vector3 step). Sound goes through raylib's audio device: a tone is synthesised in the loop and
+fed to a raw AudioStream whenever it has used up its buffer, a short blip (written as a WAV file
+at start) plays through Sound aliases on bounces, and a music track streams from the loop.
 """
 
-from tavoro.vector2.vector2 import Vector2
+import array
+import math
+import tempfile
+import time
+import wave
+from pathlib import Path
 
-WIDTH, HEIGHT = 320.0, 240.0
-GRAVITY = Vector2(0.0, 98.0)
-STEP = 1.0 / 60.0
+from tavoro import audio_device
+from tavoro.audio_stream.audio_stream import AudioStream
+from tavoro.colors.colors import colors
+from tavoro.music.music import Music
+from tavoro.rect.rect import Rect
+from tavoro.sound.sound import Sound
+from tavoro.vector2.vector2 import Vector2
+from tavoro.vector3.vector3 import Vector3
+
+FPS = 60
+SECONDS = 4
+PARTICLES = 300
+SAMPLE_RATE = 22050
+CHUNK = 4096  # frames fed to the raw stream at a time
+
+ARENA = Rect(0, 0, 640, 480)
+BLOCK = Rect(280, 200, 80, 80)
+PALETTE = [colors.Gold, colors.Tomato, colors.DeepSkyBlue, colors.LimeGreen, colors.Orchid]
+
+
+def write_wav(path: Path, seconds: float, notes: list[float]) -> None:
+    """A 16-bit mono WAV file playing `notes` (Hz) one after another."""
+    frames = int(seconds * SAMPLE_RATE)
+    per_note = frames // len(notes)
+    samples = array.array("h", (
+        int(8000 * math.sin(2 * math.pi * notes[min(i // per_note, len(notes) - 1)] * i / SAMPLE_RATE))
+        for i in range(frames)
+    ))
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(SAMPLE_RATE)
+        out.writeframes(samples.tobytes())
+
+
+class ToneSynth:
+    """A sine tone whose pitch follows the light's height, in chunks for the raw stream."""
+
+    def __init__(self) -> None:
+        self.phase = 0.0
+
+    def chunk(self, frequency: float) -> bytes:
+        step = 2 * math.pi * frequency / SAMPLE_RATE
+        samples = array.array("h", (int(3000 * math.sin(self.phase + step * i)) for i in range(CHUNK)))
+        self.phase = (self.phase + step * CHUNK) % (2 * math.pi)
+        return samples.tobytes()
+
+
+def bounce(position: Vector2, velocity: Vector2) -> bool:
+    """Keeps a particle in the arena and out of the block; True when it bounced."""
+    bounced = False
+    if not ARENA.collide_point(position):
+        if not ARENA.left <= position.x <= ARENA.right:
+            velocity.x = -velocity.x
+        if not ARENA.top <= position.y <= ARENA.bottom:
+            velocity.y = -velocity.y
+        position.x = min(max(position.x, ARENA.left), ARENA.right)
+        position.y = min(max(position.y, ARENA.top), ARENA.bottom)
+        bounced = True
+    if BLOCK.collide_rect((position.x - 2, position.y - 2, 4, 4)):
+        # Back out along the way it came, then turn round on the axis it hit.
+        position -= velocity * (1.0 / FPS)
+        if BLOCK.left <= position.x <= BLOCK.right:
+            velocity.y = -velocity.y
+        else:
+            velocity.x = -velocity.x
+        bounced = True
+    return bounced
 
 
 def main() -> None:
-    positions = [Vector2(20.0 + 40.0 * i, 30.0) for i in range(6)]
-    velocities = [Vector2(35.0 * (i - 2.5), -20.0 * i) for i in range(6)]
-    bounces = 0
-    for frame in range(600):
-        for position, velocity in zip(positions, velocities):
-            velocity += GRAVITY * STEP
-            position += velocity * STEP
-            if not 0.0 <= position.x <= WIDTH:
-                velocity.x = -velocity.x * 0.9
-                position.x = min(max(position.x, 0.0), WIDTH)
-                bounces += 1
-            if not 0.0 <= position.y <= HEIGHT:
-                velocity.y = -velocity.y * 0.9
-                position.y = min(max(position.y, 0.0), HEIGHT)
-                bounces += 1
-        if frame % 150 == 0:
-            centre = sum(positions[1:], positions[0].copy()) / len(positions)
-            print(f"frame {frame:3d}: centre of mass {centre}, "
-                  f"fastest {max(v.length for v in velocities):7.2f} px/s")
+    workdir = Path(tempfile.mkdtemp(prefix="tavoro-demo-"))
+    write_wav(workdir / "blip.wav", 0.06, [1320.0])
+    write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
-    heading = velocities[0].get_normalized()
-    print(f"after 10 s: {bounces} bounces; particle 0 at {positions[0]} heading {heading}")
-    print(f"distance between particles 0 and 5: {positions[0].distance_to(positions[5]):.3f}")
-    print(f"rounded positions: {[p.get_rounded_tuple() for p in positions]}")
+    audio_device.init()
+    try:
+        run(workdir)
+    finally:
+        # Release the audio objects before the device goes (close() would release them too).
+        audio_device.close()
+
+
+def run(workdir: Path) -> None:
+    blip = Sound.load(str(workdir / "blip.wav"))
+    voices = [Sound.load_alias(blip) for _ in range(8)]
+    music = Music.load(str(workdir / "theme.wav"))
+    stream = AudioStream(SAMPLE_RATE, 16, 1)
+    synth = ToneSynth()
+    music.play()
+    stream.play()
+
+    positions = [Vector2(20 + (i * 37) % 600, 20 + (i * 53) % 440) for i in range(PARTICLES)]
+    for position in positions:
+        if BLOCK.collide_rect((position.x - 2, position.y - 2, 4, 4)):
+            position.y = BLOCK.bottom + 10  # start clear of the block
+    velocities = [Vector2(math.cos(i), math.sin(i)) * (60 + i % 90) for i in range(PARTICLES)]
+    colours = [PALETTE[i % len(PALETTE)] for i in range(PARTICLES)]
+    light, up = Vector3(1, 0, 0.5).get_normalized(), Vector3(0, 0, 1)
+
+    frames = collisions = sounds = chunks = 0
+    busy = 0.0
+    next_voice = 0
+    started = time.perf_counter()
+    for frame in range(FPS * SECONDS):
+        begin = time.perf_counter()
+        for position, velocity in zip(positions, velocities):
+            position += velocity * (1.0 / FPS)
+            if bounce(position, velocity):
+                collisions += 1
+                voice = voices[next_voice]
+                if not voice.playing:
+                    voice.play()
+                    sounds += 1
+                next_voice = (next_voice + 1) % len(voices)
+        # The light turns about the vertical axis.
+        light = (light + light.cross(up) * (1.5 / FPS)).get_normalized()
+        if stream.processed:
+            stream.update(synth.chunk(440 + 220 * light.y), CHUNK)
+            chunks += 1
+        music.update()
+        busy += time.perf_counter() - begin
+        frames += 1
+
+        if frames % FPS == 0:
+            lit = sum(1 for p in positions if Vector3(p.x / 640, p.y / 480, 1).dot(light) > 0.5)
+            gold = sum(1 for c in colours if c is colors.Gold)
+            print(f"second {frames // FPS}: {collisions:5d} collisions, {sounds:4d} blips, "
+                  f"{chunks:3d} tone chunks, music {music.time_played:4.1f}/{music.length:.1f} s, "
+                  f"light {light}, {lit} particles lit, {gold} gold")
+        # Keep to real time, so that the audio device plays what the loop feeds it.
+        delay = started + frames / FPS - time.perf_counter()
+        if delay > 0:
+            time.sleep(delay)
+
+    centre = sum(positions[1:], positions[0].copy()) / len(positions)
+    print()
+    print(f"frames:          {frames}")
+    print(f"collisions:      {collisions}")
+    print(f"sounds played:   {sounds} (through {len(voices)} aliases of one sound)")
+    print(f"music progress:  {music.time_played:.2f} of {music.length:.2f} s")
+    print(f"tone chunks fed: {chunks} of {CHUNK} frames")
+    print(f"centre of mass:  {centre}")
+    print(f"time per frame:  {busy / frames * 1000:.3f} ms of work for {PARTICLES} particles")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,196 @@
+// tavoro.colors.colors: the named colour palette. A Colors object holds one Color per palette row,
+// made fresh for each object, and any entry may be replaced by another Color or cleared to None.
+// The ready instance `colors` is made when the module executes.
+//
+// The palette table in colors.hpp drives everything here: the record's slots, one descriptor per
+// row (its closure is the row's index) and the colours that __init__ makes.
+#include "colors.hpp"
+
+#include "../shared/siblings.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace tavoro {
+namespace {
+
+using P = Colors;
+
+P* as_colors(PyObject* object) { return reinterpret_cast<P*>(object); }
+
+std::size_t row_of(void* closure) {
+    return static_cast<std::size_t>(reinterpret_cast<std::intptr_t>(closure));
+}
+
+// The positional arguments of each row's Color call, made once when the module executes.
+PyObject* row_arguments[palette_size];
+
+int make_row_arguments() {
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        if (row_arguments[i]) continue;
+        const Swatch& s = palette[i];
+        row_arguments[i] = Py_BuildValue("(iiii)", s.r, s.g, s.b, s.a);
+        if (!row_arguments[i]) return -1;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+PyObject* allocate(PyTypeObject* type) {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    for (PyObject*& entry : as_colors(self)->entries) entry = Py_NewRef(Py_None);
+    return self;
+}
+
+PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) { return allocate(type); }
+
+// Every entry gets a fresh Color, in row order; a failing row leaves the later ones as they were.
+bool fill(P* self) {
+    auto* color_type = reinterpret_cast<PyObject*>(Color::type);
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        PyObject* color = PyObject_Call(color_type, row_arguments[i], nullptr);
+        if (!color) return false;
+        Py_SETREF(self->entries[i], color);
+    }
+    return true;
+}
+
+// __init__ takes no arguments at all.
+int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    if (kwargs && PyDict_GET_SIZE(kwargs)) {
+        PyObject *keyword, *value;
+        Py_ssize_t position = 0;
+        PyDict_Next(kwargs, &position, &keyword, &value);
+        frame::raise_keyword_refused("__init__", keyword);
+    } else if (frame::bind_none("__init__", PyTuple_GET_SIZE(args), nullptr) &&
+               fill(as_colors(self))) {
+        return 0;
+    }
+    frame::traceback(P::type, "__init__");
+    return -1;
+}
+
+// Colors() straight from the argument vector; a subclass may have its own __new__ or __init__,
+// so it goes the ordinary way.
+PyObject* vectorcall(PyObject* callable, PyObject* const* args, std::size_t nargsf,
+                     PyObject* kwnames) {
+    auto* type = reinterpret_cast<PyTypeObject*>(callable);
+    if (type == P::type) {
+        frame::Ref self(allocate(type));
+        if (!self) return nullptr;
+        if (!frame::bind_none("__init__", PyVectorcall_NARGS(nargsf), kwnames) ||
+            !fill(as_colors(self.get()))) {
+            frame::traceback(P::type, "__init__");
+            return nullptr;
+        }
+        return self.release();
+    }
+    if (!type->tp_new) {
+        PyErr_Format(PyExc_TypeError, "cannot create %.200s instances", type->tp_name);
+        return nullptr;
+    }
+    return frame::call_type(callable, args, nargsf, kwnames);
+}
+
+int traverse(PyObject* self, visitproc visit, void* arg) {
+    for (PyObject* entry : as_colors(self)->entries) Py_VISIT(entry);
+    return 0;
+}
+
+int clear(PyObject* self) {
+    for (PyObject*& entry : as_colors(self)->entries) Py_SETREF(entry, Py_NewRef(Py_None));
+    return 0;
+}
+
+void dealloc(PyObject* self);
+
+// A subclass defined in C with a finaliser but no deallocator of its own reaches here with the
+// finaliser not yet run; Python subclasses have run theirs already.
+bool finalize_first(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    return type->tp_finalize && type->tp_dealloc == dealloc && !PyObject_GC_IsFinalized(self) &&
+           PyObject_CallFinalizerFromDealloc(self) < 0;
+}
+
+void dealloc(PyObject* self) {
+    if (finalize_first(self)) return;  // resurrected
+    PyObject_GC_UnTrack(self);
+    for (PyObject*& entry : as_colors(self)->entries) Py_CLEAR(entry);
+    Py_TYPE(self)->tp_free(self);
+}
+
+// ---------------------------------------------------------------------------------------------
+// One descriptor per palette row
+
+PyObject* get_entry(PyObject* self, void* row) {
+    return Py_NewRef(as_colors(self)->entries[row_of(row)]);
+}
+
+// None or a Color (of any subclass), stored as given; deleting stores None.
+int set_entry(PyObject* self, PyObject* value, void* row) {
+    if (value && value != Py_None && !frame::is_instance<Color>(value)) {
+        PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "",
+                     Py_TYPE(value)->tp_name, Color::type->tp_name);
+        frame::traceback(P::type, palette[row_of(row)].name);
+        return -1;
+    }
+    Py_SETREF(as_colors(self)->entries[row_of(row)], Py_NewRef(value ? value : Py_None));
+    return 0;
+}
+
+std::array<PyGetSetDef, palette_size + 1> properties = [] {
+    std::array<PyGetSetDef, palette_size + 1> defs{};
+    for (std::size_t i = 0; i < palette_size; ++i)
+        defs[i] = {palette[i].name, get_entry, set_entry, nullptr,
+                   reinterpret_cast<void*>(static_cast<std::intptr_t>(i))};
+    return defs;
+}();
+
+PyTypeObject type = [] {
+    PyTypeObject t = frame::static_type("tavoro.colors.colors.Colors", sizeof(P),
+                                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
+                                            Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE);
+    t.tp_dealloc = dealloc;
+    t.tp_traverse = traverse;
+    t.tp_clear = clear;
+    t.tp_getset = properties.data();
+    t.tp_init = tp_init;
+    t.tp_new = tp_new;
+    t.tp_vectorcall = vectorcall;
+    return t;
+}();
+
+// The ready instance, made last, once Color is bound.
+int make_ready_instance(PyObject* module) {
+    if (make_row_arguments() < 0) return -1;
+    frame::Ref colors(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&type)));
+    if (!colors) return -1;
+    return PyModule_AddObjectRef(module, "colors", colors.get());
+}
+
+// Colors has no native table: nothing outside this module calls into it.
+const frame::TypeDef types[] = {
+    {.type = &type, .binding = &P::type, .table = nullptr, .table_binding = nullptr,
+     .static_methods = nullptr, .pickling_refusal = nullptr},
+};
+const frame::SiblingDef siblings[] = {
+    frame::sibling<Vector4>("tavoro.vector4.vector4", "Vector4"),
+    frame::sibling<Color>("tavoro.color.color", "Color"),
+};
+
+const frame::ModuleDef module = {
+    .name = "colors",
+    .full_name = "tavoro.colors.colors",
+    .source = "src/tavoro/colors/colors.cpp",
+    .types = types,
+    .siblings = siblings,
+    .finish = make_ready_instance,
+};
+
+}  // namespace
+}  // namespace tavoro
+
+TAVORO_MODULE(colors, tavoro::module)
