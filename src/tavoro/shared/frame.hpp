@@ -147,8 +147,11 @@ concept Record = requires {
     { R::type } -> std::convertible_to<PyTypeObject*>;
 };
 
+// A record may declare `static constexpr bool final = true` when its type cannot be subclassed:
+// then an instance is one of exactly that type.
 template <Record R>
 inline bool is_instance(PyObject* object) {
+    if constexpr (requires { requires R::final; }) return Py_TYPE(object) == R::type;
     return Py_TYPE(object) == R::type || PyType_IsSubtype(Py_TYPE(object), R::type);
 }
 
@@ -264,15 +267,21 @@ PyObject* call(PyTypeObject* owner, PyObject* const* args, Py_ssize_t nargs, PyO
                   "every parameter after the receiver needs a name");
     static constexpr const char* names[count + 1] = {Params.chars..., nullptr};
 
-    PyObject* raw[count + 1];
+    // Positional calls, the usual case, convert straight from the argument array.
+    PyObject* bound[count + 1];
+    PyObject* const* raw = args;
+    bool positional = nargs == static_cast<Py_ssize_t>(count) && (!kwnames || !PyTuple_GET_SIZE(kwnames));
+    if (!positional) {
+        raw = bound;
+        if (!(count == 0 ? bind_none(Name.chars, nargs, kwnames)
+                         : bind(Name.chars, {names, count}, args, nargs, kwnames, bound)))
+            raw = nullptr;
+    }
     Converted converted;
     PyObject* result = nullptr;
-    if (count == 0 ? bind_none(Name.chars, nargs, kwnames)
-                   : bind(Name.chars, {names, count}, args, nargs, kwnames, raw)) {
-        if (convert(raw, names, converted, std::make_index_sequence<count>{}))
-            result = to_python(std::apply(
-                [&](auto&... values) { return Impl(lead..., values...); }, converted));
-    }
+    if (raw && convert(raw, names, converted, std::make_index_sequence<count>{}))
+        result = to_python(std::apply(
+            [&](auto&... values) { return Impl(lead..., values...); }, converted));
     if (!result) traceback(owner, Name.chars);
     return result;
 }

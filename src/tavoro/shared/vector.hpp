@@ -4,6 +4,7 @@
 // with a Python number in double precision and narrowed on store.
 #pragma once
 
+#include "float_text.hpp"
 #include "frame.hpp"
 
 #include <array>
@@ -27,6 +28,9 @@ struct Names<2> {
     static constexpr const char* class_name = "Vector2";
     static constexpr frame::Text from_self{"from_vector2"};
     static constexpr frame::Text from_components{"from_xy"};
+    static constexpr const char* doc =
+        "A mutable vector of two 32-bit floats: Vector2(), Vector2(x, y), or Vector2(v) with v a\n"
+        "Vector2, a list or tuple of two numbers, or another library's vector.";
 };
 
 template <>
@@ -34,6 +38,9 @@ struct Names<3> {
     static constexpr const char* class_name = "Vector3";
     static constexpr frame::Text from_self{"from_vector3"};
     static constexpr frame::Text from_components{"from_xyz"};
+    static constexpr const char* doc =
+        "A mutable vector of three 32-bit floats: Vector3(), Vector3(x, y, z), or Vector3(v) with v\n"
+        "a Vector3, a list or tuple of three numbers, or another library's vector.";
 };
 
 inline constexpr frame::Text<2> component_names[] = {"x", "y", "z"};
@@ -254,8 +261,9 @@ bool set_component(V* self, PyObject* value, void* index) {
 // Component I's property; the closure carries the index, the name shows in tracebacks.
 template <class V, std::size_t I>
 PyGetSetDef component_property() {
+    static constexpr const char* docs[] = {"The x component.", "The y component.", "The z component."};
     return frame::property<component_names[I], get_component<V>, set_component<V>>(
-        reinterpret_cast<void*>(static_cast<std::intptr_t>(I)));
+        reinterpret_cast<void*>(static_cast<std::intptr_t>(I)), docs[I]);
 }
 
 inline void raise_index() { PyErr_SetString(PyExc_IndexError, "Vector index out of range"); }
@@ -306,16 +314,37 @@ int assign_subscript(PyObject* self, PyObject* key, PyObject* value) {
 template <class V>
 PyObject* repr(PyObject* self) {
     Floats<V> values = load(as_vector<V>(self));
-    char text[V::size * 40 + 16];
-    int used = std::snprintf(text, sizeof text, "%s(", Names<V::size>::class_name);
+    char text[V::size * (text::float_repr_size + 2) + 16] = "Vector";
+    char* end = text + 6;
+    *end++ = static_cast<char>('0' + V::size);
+    *end++ = '(';
     for (int i = 0; i < V::size; ++i) {
-        char* digits = PyOS_double_to_string(values[i], 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-        if (!digits) return nullptr;
-        used += std::snprintf(text + used, sizeof text - used, i ? ", %s" : "%s", digits);
-        PyMem_Free(digits);
+        if (i) *end++ = ',', *end++ = ' ';
+        end = text::float_repr(end, values[i]);
     }
-    std::snprintf(text + used, sizeof text - used, ")");
-    return PyUnicode_FromString(text);
+    *end++ = ')';
+    return text::ascii_string(text, end - text);
+}
+
+// hash(float(c)) of a 32-bit component: c is M·2^E with M below 2^24, and the interpreter's
+// numeric hash is that value modulo the prime 2^61 - 1, where 2^E is a rotation by E mod 61.
+inline Py_hash_t float_hash(PyObject* owner, float c) {
+    constexpr int bits = 61;
+    constexpr std::uint64_t modulus = (std::uint64_t{1} << bits) - 1;
+    std::uint32_t raw = std::bit_cast<std::uint32_t>(c);
+    int biased = static_cast<int>((raw >> 23) & 0xff);
+    // Infinities and NaN (which hashes by identity: this vector stands in for the float).
+    if (biased == 0xff) return _Py_HashDouble(owner, c);
+    std::uint64_t x = raw & 0x7fffff;
+    int exponent = -149;
+    if (biased) {
+        x |= 0x800000;
+        exponent = biased - 150;
+    }
+    int e = ((exponent % bits) + bits) % bits;
+    x = ((x << e) & modulus) | (x >> (bits - e));
+    if (raw >> 31) x = -x;
+    return x == static_cast<std::uint64_t>(-1) ? -2 : static_cast<Py_hash_t>(x);
 }
 
 // The hash of the tuple of the components as Python floats, computed without building it.
@@ -326,9 +355,7 @@ Py_hash_t hash(PyObject* self) {
     constexpr Py_uhash_t prime5 = 2870177450012600261ULL;
     Py_uhash_t acc = prime5;
     for (float component : load(as_vector<V>(self))) {
-        // A NaN hashes by identity in the interpreter; this vector stands in for the float.
-        Py_uhash_t lane = static_cast<Py_uhash_t>(_Py_HashDouble(self, component));
-        acc += lane * prime2;
+        acc += static_cast<Py_uhash_t>(float_hash(self, component)) * prime2;
         acc = (acc << 31) | (acc >> 33);
         acc *= prime1;
     }
@@ -340,7 +367,7 @@ template <class V>
 PyObject* richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     bool equal = frame::is_instance<V>(other) && load(as_vector<V>(self)) == load(as_vector<V>(other));
-    return PyBool_FromLong(equal == (op == Py_EQ));
+    return Py_NewRef(equal == (op == Py_EQ) ? Py_True : Py_False);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -667,29 +694,29 @@ constexpr typename V::Table native_table() {
 template <class V, class... Extra>
 auto methods(Extra... extra) {
     return std::array{
-        frame::method<"sadd", sadd<V>, "new_vec", "old_vec">(),
-        frame::method<"get_tuple", get_tuple<V>>(),
-        frame::method<"to_round", to_round<V>>(),
-        frame::method<"get_round", get_round<V>>(),
-        frame::method<"to_abs", to_abs<V>>(),
-        frame::method<"get_abs", get_abs<V>>(),
-        frame::method<"to_neg", to_neg<V>>(),
-        frame::method<"get_neg", get_neg<V>>(),
-        frame::method<"get_int_tuple", get_int_tuple<V>>(),
-        frame::method<"get_rounded_tuple", get_rounded_tuple<V>>(),
-        frame::method<"copy", copy<V>>(),
-        frame::method<"__copy__", copy<V>>(),
-        frame::method<"__deepcopy__", deepcopy<V>, "memo">(),
-        frame::method<"to_normalized", to_normalized<V>>(),
-        frame::method<"get_normalized", get_normalized<V>>(),
-        frame::method<"distance_to", distance_to<V>, "other">(),
-        frame::method<"distance_squared_to", distance_squared_to<V>, "other">(),
-        frame::method<"dot", dot_method<V>, "other">(),
-        frame::slot_method<"__add__", operator_method<V, nb_add<V>>, "other">(),
-        frame::slot_method<"__sub__", operator_method<V, nb_subtract<V>>, "other">(),
-        frame::slot_method<"__mul__", operator_method<V, nb_multiply<V>>, "other">(),
-        frame::slot_method<"__truediv__", operator_method<V, nb_true_divide<V>>, "other">(),
-        frame::slot_method<"__floordiv__", operator_method<V, nb_floor_divide<V>>, "other">(),
+        frame::method<"sadd", sadd<V>, "new_vec", "old_vec">("Sets this vector to new_vec + old_vec; returns None."),
+        frame::method<"get_tuple", get_tuple<V>>("The components as a tuple of floats."),
+        frame::method<"to_round", to_round<V>>("Rounds each component to a whole number, halves away from zero; returns self."),
+        frame::method<"get_round", get_round<V>>("A new vector of the components rounded, halves away from zero."),
+        frame::method<"to_abs", to_abs<V>>("Makes each component non-negative; returns self."),
+        frame::method<"get_abs", get_abs<V>>("A new vector of the components' absolute values."),
+        frame::method<"to_neg", to_neg<V>>("Flips the sign of each component; returns self."),
+        frame::method<"get_neg", get_neg<V>>("A new vector with each component's sign flipped, as -v."),
+        frame::method<"get_int_tuple", get_int_tuple<V>>("The components truncated toward zero, as a tuple of ints."),
+        frame::method<"get_rounded_tuple", get_rounded_tuple<V>>("The components rounded halves away from zero, as a tuple of ints."),
+        frame::method<"copy", copy<V>>("A new vector with the same components."),
+        frame::method<"__copy__", copy<V>>("A new vector with the same components."),
+        frame::method<"__deepcopy__", deepcopy<V>, "memo">("A new vector with the same components; memo is not used."),
+        frame::method<"to_normalized", to_normalized<V>>("Scales this vector to length 1 (the zero vector stays zero); returns self."),
+        frame::method<"get_normalized", get_normalized<V>>("A new vector of length 1 in this direction, or zero for the zero vector."),
+        frame::method<"distance_to", distance_to<V>, "other">("The distance to the vector other."),
+        frame::method<"distance_squared_to", distance_squared_to<V>, "other">("The squared distance to the vector other."),
+        frame::method<"dot", dot_method<V>, "other">("The dot product with the vector other, in 32-bit floats."),
+        frame::slot_method<"__add__", operator_method<V, nb_add<V>>, "other">("The component-wise sum with a vector."),
+        frame::slot_method<"__sub__", operator_method<V, nb_subtract<V>>, "other">("The component-wise difference with a vector."),
+        frame::slot_method<"__mul__", operator_method<V, nb_multiply<V>>, "other">("The component-wise product with a vector, or the vector times a number."),
+        frame::slot_method<"__truediv__", operator_method<V, nb_true_divide<V>>, "other">("The component-wise quotient by a vector, or the vector over a number."),
+        frame::slot_method<"__floordiv__", operator_method<V, nb_floor_divide<V>>, "other">("The floor of the component-wise quotient by a vector or a number."),
         extra...,
         PyMethodDef{},
     };
@@ -700,23 +727,23 @@ auto static_methods() {
     using N = Names<V::size>;
     auto shared = [](auto from_ints, auto from_floats, auto from_components) {
         return std::array{
-            frame::static_method<V, N::from_self, copy_of<V>, "other">(),
-            frame::static_method<V, "from_tuple", from_tuple<V>, "other">(),
-            frame::static_method<V, "from_list", from_list<V>, "other">(),
+            frame::static_method<V, N::from_self, copy_of<V>, "other">("A copy of the vector other."),
+            frame::static_method<V, "from_tuple", from_tuple<V>, "other">("A new vector from the first items of a tuple."),
+            frame::static_method<V, "from_list", from_list<V>, "other">("A new vector from the first items of a list."),
             from_ints, from_floats, from_components,
             PyMethodDef{},
         };
     };
     if constexpr (V::size == 2) {
         constexpr auto from = from_values<V, double, double>;
-        return shared(frame::static_method<V, "from_ints", from_values<V, int, int>, "x", "y">(),
-                      frame::static_method<V, "from_floats", from, "x", "y">(),
-                      frame::static_method<V, N::from_components, from, "x", "y">());
+        return shared(frame::static_method<V, "from_ints", from_values<V, int, int>, "x", "y">("A new vector from two 32-bit integers."),
+                      frame::static_method<V, "from_floats", from, "x", "y">("A new vector from two numbers."),
+                      frame::static_method<V, N::from_components, from, "x", "y">("A new vector from two numbers."));
     } else {
         constexpr auto from = from_values<V, double, double, double>;
-        return shared(frame::static_method<V, "from_ints", from_values<V, int, int, int>, "x", "y", "z">(),
-                      frame::static_method<V, "from_floats", from, "x", "y", "z">(),
-                      frame::static_method<V, N::from_components, from, "x", "y", "z">());
+        return shared(frame::static_method<V, "from_ints", from_values<V, int, int, int>, "x", "y", "z">("A new vector from three 32-bit integers."),
+                      frame::static_method<V, "from_floats", from, "x", "y", "z">("A new vector from three numbers."),
+                      frame::static_method<V, N::from_components, from, "x", "y", "z">("A new vector from three numbers."));
     }
 }
 
@@ -728,9 +755,10 @@ auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((out[n++] = component_property<V, I>()), ...);
     }(std::make_index_sequence<V::size>{});
-    out[n++] = frame::readonly<"length", length_of<V>>();
+    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, in 32-bit floats.");
     for (const char* name : swizzles) {
-        out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name));
+        out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name),
+                                                    "A new vector of the components named, in that order.");
         out[n++].name = name;
     }
     ((out[n++] = extra), ...);
@@ -762,6 +790,7 @@ PyTypeObject type_object(const char* name, PyNumberMethods* number, PySequenceMe
     // Final: no subclasses, no references to other objects, no GC.
     PyTypeObject t = frame::static_type(name, sizeof(V), Py_TPFLAGS_DEFAULT);
     t.tp_dealloc = dealloc<V>;
+    t.tp_doc = Names<V::size>::doc;
     t.tp_repr = repr<V>;
     t.tp_as_number = number;
     t.tp_as_sequence = sequence;

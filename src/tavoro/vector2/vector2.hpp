@@ -53,6 +53,7 @@ struct Vector2 {
 
     using Table = Vector2Table;
     static constexpr int size = 2;
+    static constexpr bool final = true;  // the type cannot be subclassed
     static inline PyTypeObject* type = nullptr;
     static inline const Vector2Table* vtable = nullptr;
 };

@@ -53,6 +53,7 @@ struct Vector3 {
 
     using Table = Vector3Table;
     static constexpr int size = 3;
+    static constexpr bool final = true;  // the type cannot be subclassed
     static inline PyTypeObject* type = nullptr;
     static inline const Vector3Table* vtable = nullptr;
 };
