@@ -8,6 +8,16 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
+# The built modules: in place (src/ and tests/native/), or in the separate tree that
+# TAVORO_MODULE_TREE names (its tavoro/ package and native/ directory), such as the sanitizer
+# build's; the tests and the fresh interpreters they start use the same ones.
+if os.environ.get("TAVORO_MODULE_TREE"):
+    MODULE_TREE = pathlib.Path(os.environ["TAVORO_MODULE_TREE"]).resolve()
+    MODULE_PATHS = [MODULE_TREE, MODULE_TREE / "native"]
+    sys.path[:0] = [str(path) for path in MODULE_PATHS]
+else:
+    MODULE_PATHS = [ROOT / "src", ROOT / "tests" / "native"]
+
 
 @pytest.fixture
 def run_python():
@@ -16,7 +26,7 @@ def run_python():
 
     def run(code, check=True):
         env = dict(os.environ)
-        env["PYTHONPATH"] = os.pathsep.join([str(ROOT / "src"), str(ROOT / "tests" / "native")])
+        env["PYTHONPATH"] = os.pathsep.join(str(path) for path in MODULE_PATHS)
         env.pop("PYTHONWARNINGS", None)
         proc = subprocess.run(
             [sys.executable, "-c", textwrap.dedent(code)],
@@ -71,7 +81,7 @@ def release_log(run_python, tmp_path):
     preloaded tests/native/audio_release_log.so), checks that every buffer loaded was released at
     most once and by the release function that matches its load, and returns the calls made as a
     list of (function, buffer) pairs, failed loads (null buffers) left out."""
-    library = ROOT / "tests" / "native" / "audio_release_log.so"
+    library = MODULE_PATHS[1] / "audio_release_log.so"
     if not library.exists():
         pytest.skip("the test-only library audio_release_log.so is not built")
     matching = {
@@ -85,7 +95,8 @@ def release_log(run_python, tmp_path):
         log = tmp_path / "release.log"
         log.unlink(missing_ok=True)
         saved = {key: os.environ.get(key) for key in ("LD_PRELOAD", "TAVORO_RELEASE_LOG")}
-        os.environ["LD_PRELOAD"] = str(library)
+        # After whatever is preloaded already (a sanitizer's runtime must stay first).
+        os.environ["LD_PRELOAD"] = " ".join(filter(None, [saved["LD_PRELOAD"], str(library)]))
         os.environ["TAVORO_RELEASE_LOG"] = str(log)
         try:
             run_python(code)

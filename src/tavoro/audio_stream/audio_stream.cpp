@@ -190,23 +190,26 @@ bool set_cached(S* self, PyObject* value, void*) {
 }
 
 PyMethodDef methods[] = {
-    frame::method<"unload", unload>(),
-    frame::method<"update", update, "data", "frame_count">(),
-    frame::method<"play", control<PlayAudioStream>>(),
-    frame::method<"pause", control<PauseAudioStream>>(),
-    frame::method<"resume", control<ResumeAudioStream>>(),
-    frame::method<"stop", control<StopAudioStream>>(),
+    frame::method<"unload", unload>("Releases the stream; a second call does nothing."),
+    frame::method<"update", update, "data", "frame_count">("Queues frame_count frames of samples from the buffer data."),
+    frame::method<"play", control<PlayAudioStream>>("Starts playing the stream."),
+    frame::method<"pause", control<PauseAudioStream>>("Pauses the stream."),
+    frame::method<"resume", control<ResumeAudioStream>>("Resumes the paused stream."),
+    frame::method<"stop", control<StopAudioStream>>("Stops the stream."),
     {},
 };
 
 PyGetSetDef properties[] = {
-    frame::readonly<"valid", query<IsAudioStreamValid>>(),
-    frame::readonly<"processed", query<IsAudioStreamProcessed>>(),
-    frame::readonly<"playing", query<IsAudioStreamPlaying>>(),
+    frame::readonly<"valid", query<IsAudioStreamValid>>(nullptr, "Whether the stream is loaded."),
+    frame::readonly<"processed", query<IsAudioStreamProcessed>>(
+        nullptr, "Whether the stream wants more samples."),
+    frame::readonly<"playing", query<IsAudioStreamPlaying>>(nullptr, "Whether the stream is playing."),
     frame::property<"volume", get_cached<&S::_volume>,
-                    set_cached<&S::_volume, SetAudioStreamVolume>>(),
-    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetAudioStreamPitch>>(),
-    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetAudioStreamPan>>(),
+                    set_cached<&S::_volume, SetAudioStreamVolume>>(nullptr, "The volume (1.0 is full)."),
+    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetAudioStreamPitch>>(
+        nullptr, "The pitch (1.0 is the original)."),
+    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetAudioStreamPan>>(
+        nullptr, "The pan (0.5 is the centre)."),
     {},
 };
 
@@ -214,6 +217,7 @@ PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.audio_stream.audio_stream.AudioStream", sizeof(S),
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "A raw audio stream fed by the caller: AudioStream(sample_rate, sample_size, channels).";
     t.tp_methods = methods;
     t.tp_getset = properties;
     t.tp_init = tp_init;

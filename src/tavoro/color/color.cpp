@@ -125,8 +125,8 @@ PyObject* py_to_int(C* self) {
 PyObject* py_fade(C* self, double alpha) { return fade(self, alpha, 1); }
 
 PyMethodDef methods[] = {  // in the order of Method
-    frame::method<"to_int", py_to_int>(),
-    frame::method<"fade", py_fade, "alpha">(),
+    frame::method<"to_int", py_to_int>("The channels packed as 0xRRGGBBAA, read as a signed 32-bit int."),
+    frame::method<"fade", py_fade, "alpha">("A new color with alpha set to the fraction alpha (0 to 1) of full opacity."),
     {},
 };
 
@@ -142,10 +142,10 @@ bool set_channel(C* self, PyObject* value, void* closure) {
 void* channel(std::intptr_t i) { return reinterpret_cast<void*>(i); }
 
 PyGetSetDef properties[] = {
-    frame::property<"r", get_channel, set_channel>(channel(0)),
-    frame::property<"g", get_channel, set_channel>(channel(1)),
-    frame::property<"b", get_channel, set_channel>(channel(2)),
-    frame::property<"a", get_channel, set_channel>(channel(3)),
+    frame::property<"r", get_channel, set_channel>(channel(0), "The red channel, 0 to 255."),
+    frame::property<"g", get_channel, set_channel>(channel(1), "The green channel, 0 to 255."),
+    frame::property<"b", get_channel, set_channel>(channel(2), "The blue channel, 0 to 255."),
+    frame::property<"a", get_channel, set_channel>(channel(3), "The alpha channel, 0 to 255."),
     {},
 };
 
@@ -191,6 +191,7 @@ PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.color.color.Color", sizeof(C),
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "An RGBA color: Color(r, g, b, a), each channel 0 to 255.";
     t.tp_repr = repr;
     t.tp_hash = PyObject_HashNotImplemented;
     t.tp_richcompare = richcompare;

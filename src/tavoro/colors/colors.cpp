@@ -154,6 +154,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "The 152 named colors, each a Color; an entry may be replaced by a Color or cleared with None.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
     t.tp_getset = properties.data();

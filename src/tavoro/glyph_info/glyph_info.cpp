@@ -83,8 +83,8 @@ PyObject* setstate(G*, PyObject*) {
 }
 
 PyMethodDef methods[] = {
-    frame::method<"__reduce__", reduce>(),
-    frame::method<"__setstate__", setstate, "state">(),
+    frame::method<"__reduce__", reduce>("Refuses pickling."),
+    frame::method<"__setstate__", setstate, "state">("Refuses pickling."),
     {},
 };
 
@@ -93,6 +93,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "A glyph of a font and its image.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
     t.tp_methods = methods;

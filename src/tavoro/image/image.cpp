@@ -71,7 +71,7 @@ constexpr ImageTable table = {
 PyObject* py_unload(I* self) { return unload(self, 1); }
 
 PyMethodDef methods[] = {
-    frame::method<"unload", py_unload>(),
+    frame::method<"unload", py_unload>("Frees the pixel data if this image owns it."),
     {},
 };
 
@@ -81,11 +81,11 @@ PyObject* get_field(I* self, void*) { return PyLong_FromLong(self->_raw.*Field);
 PyObject* get_is_owner(I* self, void*) { return PyBool_FromLong(self->is_owner); }
 
 PyGetSetDef properties[] = {
-    frame::readonly<"width", get_field<&rl::Image::width>>(),
-    frame::readonly<"height", get_field<&rl::Image::height>>(),
-    frame::readonly<"mipmaps", get_field<&rl::Image::mipmaps>>(),
-    frame::readonly<"format", get_field<&rl::Image::format>>(),
-    frame::readonly<"is_owner", get_is_owner>(),
+    frame::readonly<"width", get_field<&rl::Image::width>>(nullptr, "The width in pixels."),
+    frame::readonly<"height", get_field<&rl::Image::height>>(nullptr, "The height in pixels."),
+    frame::readonly<"mipmaps", get_field<&rl::Image::mipmaps>>(nullptr, "The number of mipmap levels."),
+    frame::readonly<"format", get_field<&rl::Image::format>>(nullptr, "The pixel format, as raylib numbers it."),
+    frame::readonly<"is_owner", get_is_owner>(nullptr, "Whether this image frees its pixel data."),
     {},
 };
 
@@ -122,6 +122,7 @@ PyObject* repr(PyObject* self) {
 PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.image.image.Image", sizeof(I), Py_TPFLAGS_DEFAULT);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "An image; is_owner tells whether it frees its pixel data.";
     t.tp_repr = repr;
     t.tp_methods = methods;
     t.tp_getset = properties;

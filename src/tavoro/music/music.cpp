@@ -77,7 +77,7 @@ PyObject* seek(M* self, float position) {
 
 // With skip_dispatch 0, a Python subclass's own method `name` runs instead of `own`: true when
 // it ran (its result discarded) or failed (the exception set).
-bool dispatched(M* self, int skip_dispatch, PyObject* name, PyMethodDef own, PyObject* argument) {
+bool dispatched(M* self, int skip_dispatch, PyObject* name, PyMethodDef& own, PyObject* argument) {
     if (skip_dispatch) return false;
     bool failed;
     frame::Ref found(frame::find_override(reinterpret_cast<PyObject*>(self), name, own, failed));
@@ -89,7 +89,8 @@ bool dispatched(M* self, int skip_dispatch, PyObject* name, PyMethodDef own, PyO
 
 template <frame::Text Name, frame::Name& N, void (*Call)(::Music)>
 void entry(M* self, int skip_dispatch) {
-    if (!dispatched(self, skip_dispatch, N, frame::method<Name, run<Call>>(), nullptr)) {
+    static PyMethodDef own = frame::method<Name, run<Call>>();
+    if (!dispatched(self, skip_dispatch, N, own, nullptr)) {
         Py_XDECREF(run<Call>(self));
     } else if (PyErr_Occurred()) {
         frame::traceback(M::type, Name.chars);
@@ -100,8 +101,8 @@ void seek_entry(M* self, float position, int skip_dispatch) {
     if (!skip_dispatch) {
         frame::Ref argument(PyFloat_FromDouble(position));
         if (!argument) return frame::traceback(M::type, "seek");
-        if (dispatched(self, 0, name_seek, frame::method<"seek", seek, "position">(),
-                       argument.get())) {
+        static PyMethodDef own = frame::method<"seek", seek, "position">();
+        if (dispatched(self, 0, name_seek, own, argument.get())) {
             if (PyErr_Occurred()) frame::traceback(M::type, "seek");
             return;
         }
@@ -232,30 +233,35 @@ bool set_cached(M* self, PyObject* value, void*) {
 }
 
 PyMethodDef methods[] = {
-    frame::method<"unload", unload>(),
-    frame::method<"play", run<PlayMusicStream>>(),
-    frame::method<"stop", run<StopMusicStream>>(),
-    frame::method<"pause", run<PauseMusicStream>>(),
-    frame::method<"resume", run<ResumeMusicStream>>(),
-    frame::method<"update", run<UpdateMusicStream>>(),
-    frame::method<"seek", seek, "position">(),
+    frame::method<"unload", unload>("Releases the music; a second call does nothing."),
+    frame::method<"play", run<PlayMusicStream>>("Starts playing the music; call update() as it plays."),
+    frame::method<"stop", run<StopMusicStream>>("Stops the music."),
+    frame::method<"pause", run<PauseMusicStream>>("Pauses the music."),
+    frame::method<"resume", run<ResumeMusicStream>>("Resumes the paused music."),
+    frame::method<"update", run<UpdateMusicStream>>("Refills the music's stream; call it often while playing."),
+    frame::method<"seek", seek, "position">("Moves playback to position, in seconds."),
     {},
 };
 
 PyMethodDef static_methods[] = {
-    frame::static_method<M, "load", load, "filename">(),
+    frame::static_method<M, "load", load, "filename">("Loads music from an audio file; check valid for success."),
     {},
 };
 
 PyGetSetDef properties[] = {
-    frame::readonly<"valid", get_valid>(),
-    frame::property<"looping", get_looping, set_looping>(),
-    frame::property<"volume", get_cached<&M::_volume>, set_cached<&M::_volume, SetMusicVolume>>(),
-    frame::property<"pitch", get_cached<&M::_pitch>, set_cached<&M::_pitch, SetMusicPitch>>(),
-    frame::property<"pan", get_cached<&M::_pan>, set_cached<&M::_pan, SetMusicPan>>(),
-    frame::readonly<"length", get_time<GetMusicTimeLength>>(),
-    frame::readonly<"time_played", get_time<GetMusicTimePlayed>>(),
-    {"stream", get_stream, set_stream, nullptr, nullptr},
+    frame::readonly<"valid", get_valid>(nullptr, "Whether the music is loaded."),
+    frame::property<"looping", get_looping, set_looping>(nullptr, "Whether the music starts again at its end."),
+    frame::property<"volume", get_cached<&M::_volume>, set_cached<&M::_volume, SetMusicVolume>>(
+        nullptr, "The volume (1.0 is full)."),
+    frame::property<"pitch", get_cached<&M::_pitch>, set_cached<&M::_pitch, SetMusicPitch>>(
+        nullptr, "The pitch (1.0 is the original)."),
+    frame::property<"pan", get_cached<&M::_pan>, set_cached<&M::_pan, SetMusicPan>>(
+        nullptr, "The pan (0.5 is the centre)."),
+    frame::readonly<"length", get_time<GetMusicTimeLength>>(nullptr, "The length in seconds."),
+    frame::readonly<"time_played", get_time<GetMusicTimePlayed>>(
+        nullptr, "The time played so far, in seconds."),
+    {"stream", get_stream, set_stream,
+     "The music's stream, as an AudioStream that does not own it (replaceable, or None).", nullptr},
     {},
 };
 
@@ -270,6 +276,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "Music streamed from a file; made by Music.load, played by calling update() from a loop.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
     t.tp_as_sequence = &sequence;

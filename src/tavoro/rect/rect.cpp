@@ -611,19 +611,19 @@ PyObject* call_predicate(R* self, P argument) {
 using Table = RectTable;
 
 PyMethodDef methods[] = {  // in the order of Method
-    frame::method<"get_width", call_getter<&Table::get_width>>(),
-    frame::method<"get_height", call_getter<&Table::get_height>>(),
-    frame::method<"collide_point", call_predicate<PyObject*, PyObject*, &Table::collide_point>, "point">(),
-    frame::method<"collide_point_vector2", call_predicate<Vector2*, Vector2*, &Table::collide_point_vector2>, "point">(),
-    frame::method<"collide_point_tuple", call_predicate<TupleOrNone, PyObject*, &Table::collide_point_tuple>, "point">(),
-    frame::method<"collide_point_list", call_predicate<ListOrNone, PyObject*, &Table::collide_point_list>, "point">(),
-    frame::method<"collide_rect", call_predicate<PyObject*, PyObject*, &Table::collide_rect>, "other">(),
-    frame::method<"collide_rect_vector4", call_predicate<Vector4*, Vector4*, &Table::collide_rect_vector4>, "other">(),
-    frame::method<"collide_rect_rect", call_predicate<R*, R*, &Table::collide_rect_rect>, "other">(),
-    frame::method<"collide_rect_tuple", call_predicate<TupleOrNone, PyObject*, &Table::collide_rect_tuple>, "other">(),
-    frame::method<"collide_rect_list", call_predicate<ListOrNone, PyObject*, &Table::collide_rect_list>, "other">(),
-    frame::method<"get_vector4", call_getter<&Table::get_vector4>>(),
-    frame::method<"get_tuple", call_getter<&Table::get_tuple>>(),
+    frame::method<"get_width", call_getter<&Table::get_width>>("The width."),
+    frame::method<"get_height", call_getter<&Table::get_height>>("The height."),
+    frame::method<"collide_point", call_predicate<PyObject*, PyObject*, &Table::collide_point>, "point">("Whether point (a Vector2, or a tuple or list of two numbers) lies inside or on the border."),
+    frame::method<"collide_point_vector2", call_predicate<Vector2*, Vector2*, &Table::collide_point_vector2>, "point">("Whether the Vector2 point lies inside or on the border."),
+    frame::method<"collide_point_tuple", call_predicate<TupleOrNone, PyObject*, &Table::collide_point_tuple>, "point">("Whether the tuple point (x, y) lies inside or on the border."),
+    frame::method<"collide_point_list", call_predicate<ListOrNone, PyObject*, &Table::collide_point_list>, "point">("Whether the list point [x, y] lies inside or on the border."),
+    frame::method<"collide_rect", call_predicate<PyObject*, PyObject*, &Table::collide_rect>, "other">("Whether other (a Rect, a Vector4, or a tuple or list of four numbers) overlaps this rectangle."),
+    frame::method<"collide_rect_vector4", call_predicate<Vector4*, Vector4*, &Table::collide_rect_vector4>, "other">("Whether the Vector4 other (x, y, width, height) overlaps this rectangle."),
+    frame::method<"collide_rect_rect", call_predicate<R*, R*, &Table::collide_rect_rect>, "other">("Whether the Rect other overlaps this rectangle."),
+    frame::method<"collide_rect_tuple", call_predicate<TupleOrNone, PyObject*, &Table::collide_rect_tuple>, "other">("Whether the tuple other (x, y, width, height) overlaps this rectangle."),
+    frame::method<"collide_rect_list", call_predicate<ListOrNone, PyObject*, &Table::collide_rect_list>, "other">("Whether the list other [x, y, width, height] overlaps this rectangle."),
+    frame::method<"get_vector4", call_getter<&Table::get_vector4>>("The rectangle as a Vector4 (x, y, width, height)."),
+    frame::method<"get_tuple", call_getter<&Table::get_tuple>>("The rectangle as a tuple (x, y, width, height)."),
     {},
 };
 
@@ -706,19 +706,20 @@ bool set_center(R* self, PyObject* value, void*) {
 }
 
 PyGetSetDef properties[] = {
-    frame::property<"x", get_member, set_member>(closure(0)),
-    frame::property<"left", get_member, set_member>(closure(0)),
-    frame::property<"y", get_member, set_member>(closure(1)),
-    frame::property<"top", get_member, set_member>(closure(1)),
-    frame::property<"w", get_member, set_member>(closure(2)),
-    frame::property<"width", get_member, set_member>(closure(2)),
-    frame::property<"h", get_member, set_member>(closure(3)),
-    frame::property<"height", get_member, set_member>(closure(3)),
-    frame::property<"right", get_far_edge, set_far_edge>(closure(0)),
-    frame::property<"bottom", get_far_edge, set_far_edge>(closure(1)),
-    frame::property<"centerx", get_centre, set_centre>(closure(0)),
-    frame::property<"centery", get_centre, set_centre>(closure(1)),
-    frame::property<"center", get_center, set_center>(),
+    frame::property<"x", get_member, set_member>(closure(0), "The left edge."),
+    frame::property<"left", get_member, set_member>(closure(0), "The left edge."),
+    frame::property<"y", get_member, set_member>(closure(1), "The top edge."),
+    frame::property<"top", get_member, set_member>(closure(1), "The top edge."),
+    frame::property<"w", get_member, set_member>(closure(2), "The width."),
+    frame::property<"width", get_member, set_member>(closure(2), "The width."),
+    frame::property<"h", get_member, set_member>(closure(3), "The height."),
+    frame::property<"height", get_member, set_member>(closure(3), "The height."),
+    frame::property<"right", get_far_edge, set_far_edge>(closure(0), "The right edge, x + width; setting it moves the rectangle."),
+    frame::property<"bottom", get_far_edge, set_far_edge>(closure(1), "The bottom edge, y + height; setting it moves the rectangle."),
+    frame::property<"centerx", get_centre, set_centre>(closure(0), "The x of the centre; setting it moves the rectangle."),
+    frame::property<"centery", get_centre, set_centre>(closure(1), "The y of the centre; setting it moves the rectangle."),
+    frame::property<"center", get_center, set_center>(
+        nullptr, "The centre as a Vector2; setting it moves the rectangle."),
     {},
 };
 
@@ -803,6 +804,7 @@ PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.rect.rect.Rect", sizeof(R),
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "A mutable axis-aligned rectangle: Rect(), Rect(x, y, width, height), Rect(position, size),\nor Rect(r) with r a Rect, a Vector4, a Vector2 size, or a list or tuple of four numbers.";
     t.tp_repr = repr;
     t.tp_as_sequence = &sequence_methods;
     t.tp_as_mapping = &mapping_methods;

@@ -268,18 +268,18 @@ PyObject* call(PyTypeObject* owner, PyObject* const* args, Py_ssize_t nargs, PyO
     static constexpr const char* names[count + 1] = {Params.chars..., nullptr};
 
     // Positional calls, the usual case, convert straight from the argument array.
+    // (The array may be null when there are no arguments.)
     PyObject* bound[count + 1];
     PyObject* const* raw = args;
-    bool positional = nargs == static_cast<Py_ssize_t>(count) && (!kwnames || !PyTuple_GET_SIZE(kwnames));
-    if (!positional) {
+    bool bound_ok = true;
+    if (nargs != static_cast<Py_ssize_t>(count) || (kwnames && PyTuple_GET_SIZE(kwnames))) {
         raw = bound;
-        if (!(count == 0 ? bind_none(Name.chars, nargs, kwnames)
-                         : bind(Name.chars, {names, count}, args, nargs, kwnames, bound)))
-            raw = nullptr;
+        bound_ok = count == 0 ? bind_none(Name.chars, nargs, kwnames)
+                              : bind(Name.chars, {names, count}, args, nargs, kwnames, bound);
     }
     Converted converted;
     PyObject* result = nullptr;
-    if (raw && convert(raw, names, converted, std::make_index_sequence<count>{}))
+    if (bound_ok && convert(raw, names, converted, std::make_index_sequence<count>{}))
         result = to_python(std::apply(
             [&](auto&... values) { return Impl(lead..., values...); }, converted));
     if (!result) traceback(owner, Name.chars);

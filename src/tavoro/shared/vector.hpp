@@ -104,17 +104,15 @@ Floats<V> each(const Floats<V>& a, const Floats<V>& b, F f) {
 // Reads components 0..size-1 from `items` (any sequence), storing each as soon as it converts.
 template <class V>
 bool assign_items(V* self, PyObject* sequence, bool exact) {
+    frame::Ref items[V::size];
+    if (exact) {
+        // Converting an item runs Python code, which may change a list: hold every item first.
+        for (int i = 0; i < V::size; ++i)
+            items[i] = frame::Ref(Py_NewRef(PySequence_Fast_GET_ITEM(sequence, i)));
+    }
     for (int i = 0; i < V::size; ++i) {
-        frame::Ref owned;
-        PyObject* item;
-        if (exact) {
-            item = PySequence_Fast_GET_ITEM(sequence, i);
-        } else {
-            owned = frame::Ref(PySequence_GetItem(sequence, i));
-            if (!owned) return false;
-            item = owned.get();
-        }
-        if (!frame::to_float(item, (&self->data.x)[i])) return false;
+        if (!exact && !(items[i] = frame::Ref(PySequence_GetItem(sequence, i)))) return false;
+        if (!frame::to_float(items[i].get(), (&self->data.x)[i])) return false;
     }
     return true;
 }

@@ -207,30 +207,33 @@ bool set_cached(S* self, PyObject* value, void*) {
 }
 
 PyMethodDef methods[] = {
-    frame::method<"unload", unload>(),
-    frame::method<"update", update, "data", "frame_count">(),
-    frame::method<"play", control<PlaySound>>(),
-    frame::method<"stop", control<StopSound>>(),
-    frame::method<"pause", control<PauseSound>>(),
-    frame::method<"resume", control<ResumeSound>>(),
+    frame::method<"unload", unload>("Releases the sound; a second call does nothing."),
+    frame::method<"update", update, "data", "frame_count">("Replaces the first frame_count frames of the sound with samples from the buffer data."),
+    frame::method<"play", control<PlaySound>>("Plays the sound from the start."),
+    frame::method<"stop", control<StopSound>>("Stops the sound."),
+    frame::method<"pause", control<PauseSound>>("Pauses the sound."),
+    frame::method<"resume", control<ResumeSound>>("Resumes the paused sound."),
     {},
 };
 
 PyMethodDef static_methods[] = {
-    frame::static_method<S, "load", load, "file_name">(),
-    frame::static_method<S, "load_alias", load_alias, "source">(),
+    frame::static_method<S, "load", load, "file_name">("Loads a sound from an audio file; check valid for success."),
+    frame::static_method<S, "load_alias", load_alias, "source">("A new sound that plays the samples of source."),
     {},
 };
 
 PyGetSetDef properties[] = {
-    frame::readonly<"valid", query<IsSoundValid>>(),
-    frame::readonly<"playing", query<IsSoundPlaying>>(),
-    frame::readonly<"is_alias", get_is_alias>(),
-    frame::readonly<"frame_count", get_frame_count>(),
-    frame::readonly<"stream", get_stream>(),
-    frame::property<"volume", get_cached<&S::_volume>, set_cached<&S::_volume, SetSoundVolume>>(),
-    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetSoundPitch>>(),
-    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetSoundPan>>(),
+    frame::readonly<"valid", query<IsSoundValid>>(nullptr, "Whether the sound is loaded."),
+    frame::readonly<"playing", query<IsSoundPlaying>>(nullptr, "Whether the sound is playing."),
+    frame::readonly<"is_alias", get_is_alias>(nullptr, "Whether the sound is an alias of another."),
+    frame::readonly<"frame_count", get_frame_count>(nullptr, "The number of frames the sound holds."),
+    frame::readonly<"stream", get_stream>(nullptr, "The sound's stream, as an AudioStream that does not own it."),
+    frame::property<"volume", get_cached<&S::_volume>, set_cached<&S::_volume, SetSoundVolume>>(
+        nullptr, "The volume (1.0 is full)."),
+    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetSoundPitch>>(
+        nullptr, "The pitch (1.0 is the original)."),
+    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetSoundPan>>(
+        nullptr, "The pan (0.5 is the centre)."),
     {},
 };
 
@@ -239,6 +242,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "A sound held in memory; made by Sound.load or Sound.load_alias.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
     t.tp_methods = methods;

@@ -49,7 +49,8 @@ constexpr std::array<const char*, 4> swizzles = {"xx", "yy", "xy", "yx"};
 
 auto methods = vec::methods<V>();
 auto static_methods = vec::static_methods<V>();
-auto properties = vec::properties<V>(swizzles, frame::property<"data", get_data, set_data>());
+auto properties = vec::properties<V>(swizzles, frame::property<"data", get_data, set_data>(
+                                                        nullptr, "The components as a dict {'x': x, 'y': y}; takes any such mapping."));
 PyNumberMethods number = vec::number_methods<V>();
 PySequenceMethods sequence = vec::sequence_methods<V>();
 PyMappingMethods mapping = vec::mapping_methods<V>();

@@ -36,7 +36,7 @@ constexpr std::array<const char*, 27> swizzles = {
     "zxx", "zxy", "zxz", "zyx", "zyy", "zyz", "zzx", "zzy", "zzz",
 };
 
-auto methods = vec::methods<V>(frame::method<"cross", cross, "other">());
+auto methods = vec::methods<V>(frame::method<"cross", cross, "other">("The cross product with the vector other."));
 auto static_methods = vec::static_methods<V>();
 auto properties = vec::properties<V>(swizzles);
 PyNumberMethods number = vec::number_methods<V>();

@@ -195,10 +195,10 @@ bool set_component(V* self, PyObject* value, void* index) {
 void* index(std::intptr_t i) { return reinterpret_cast<void*>(i); }
 
 PyGetSetDef properties[] = {
-    frame::property<"x", get_component, set_component>(index(0)),
-    frame::property<"y", get_component, set_component>(index(1)),
-    frame::property<"z", get_component, set_component>(index(2)),
-    frame::property<"w", get_component, set_component>(index(3)),
+    frame::property<"x", get_component, set_component>(index(0), "The x component."),
+    frame::property<"y", get_component, set_component>(index(1), "The y component."),
+    frame::property<"z", get_component, set_component>(index(2), "The z component."),
+    frame::property<"w", get_component, set_component>(index(3), "The w component."),
     {},
 };
 
@@ -225,6 +225,7 @@ PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.vector4.vector4.Vector4", sizeof(V),
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_doc = "A mutable vector of four 64-bit floats: Vector4() or Vector4(x, y, z, w).";
     t.tp_repr = repr;
     t.tp_hash = PyObject_HashNotImplemented;
     t.tp_richcompare = richcompare;

@@ -1,0 +1,113 @@
+"""The wheel as users get it: `pip wheel .` builds it, it installs into a new virtual environment,
+and there every module imports and raylib is found through the modules' run path, with
+LD_LIBRARY_PATH unset and nothing of the work tree on the path. It also carries the stubs."""
+
+import os
+import pathlib
+import subprocess
+import sys
+import textwrap
+import zipfile
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+MODULES = ["vector2", "vector3", "rect", "parser", "colors", "audio_stream", "sound", "music",
+           "glyph_info", "color", "vector4", "image", "audio_device"]
+
+pytestmark = [
+    pytest.mark.slow,
+    pytest.mark.skipif(bool(os.environ.get("TAVORO_MODULE_TREE")),
+                       reason="the suite runs on a separately built tree of modules"),
+]
+
+
+def clean_environment():
+    """The environment without anything that would find libraries or modules for the wheel."""
+    env = dict(os.environ)
+    for key in ("LD_LIBRARY_PATH", "LD_PRELOAD", "PYTHONPATH", "PYTHONHOME", "VIRTUAL_ENV"):
+        env.pop(key, None)
+    return env
+
+
+def run(command, **kwargs):
+    proc = subprocess.run([str(part) for part in command], capture_output=True, text=True,
+                          timeout=900, **kwargs)
+    assert proc.returncode == 0, f"{command}\n{proc.stdout}\n{proc.stderr}"
+    return proc
+
+
+@pytest.fixture(scope="module")
+def wheel(tmp_path_factory):
+    """The wheel built from the work tree, against the raylib of scripts/build-raylib.sh."""
+    env = clean_environment()
+    if not env.get("TAVORO_RAYLIB_PREFIX"):
+        output = run([ROOT / "scripts" / "build-raylib.sh"], env=env).stdout
+        env["TAVORO_RAYLIB_PREFIX"] = output.strip().splitlines()[-1]
+    out = tmp_path_factory.mktemp("wheel")
+    run([sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps",
+         "--disable-pip-version-check", "-q", "-w", out, "."], cwd=ROOT, env=env)
+    (built,) = out.glob("tavoro-*.whl")
+    return built
+
+
+@pytest.fixture(scope="module")
+def environment(wheel, tmp_path_factory):
+    """A new virtual environment of this interpreter with the wheel installed: its python."""
+    venv = tmp_path_factory.mktemp("venv")
+    run([sys.executable, "-m", "venv", "--without-pip", venv])
+    python = venv / "bin" / "python"
+    run([sys.executable, "-m", "pip", "--python", python, "install", "--no-deps", "--no-index",
+         "--disable-pip-version-check", "-q", wheel], env=clean_environment())
+    return python
+
+
+def test_wheel_holds_the_stubs_and_no_sources(wheel):
+    names = set(zipfile.ZipFile(wheel).namelist())
+    stubs = {f"tavoro/{m}/{m}.pyi" for m in MODULES}
+    modules = {name.split("/")[1] for name in names if name.endswith(".so")}
+    assert stubs | {"tavoro/py.typed"} <= names
+    assert modules == set(MODULES)
+    assert not [name for name in names if name.endswith((".cpp", ".hpp", ".map"))]
+
+
+def test_every_module_imports_in_a_new_environment(environment, tmp_path):
+    code = textwrap.dedent(f"""
+        import importlib, pathlib, sys
+        site = pathlib.Path(sys.prefix).resolve()
+        for m in {MODULES!r}:
+            module = importlib.import_module(f"tavoro.{{m}}.{{m}}")
+            assert pathlib.Path(module.__file__).resolve().is_relative_to(site), module.__file__
+
+        # raylib itself, reached through the audio modules' run path
+        from tavoro import audio_device
+        from tavoro.audio_stream.audio_stream import AudioStream
+        from tavoro.colors.colors import colors
+        from tavoro.rect.rect import Rect
+        from tavoro.vector2.vector2 import Vector2
+        audio_device.init()
+        stream = AudioStream(22050, 16, 1)
+        assert stream.valid
+        stream.unload()
+        audio_device.close()
+        assert Rect(0, 0, 10, 10).collide_point(Vector2(5, 5)) and colors.Blank.a == 0
+        print("imported", len({MODULES!r}))
+    """)
+    proc = run([environment, "-I", "-c", code], cwd=tmp_path, env=clean_environment())
+    assert proc.stdout.split() == ["imported", str(len(MODULES))]
+
+
+def test_type_checkers_find_the_installed_stubs(environment, tmp_path):
+    source = tmp_path / "use.py"
+    source.write_text(textwrap.dedent("""
+        from typing import assert_type
+        from tavoro.rect.rect import Rect
+        from tavoro.vector2.vector2 import Vector2
+        assert_type(Rect(1, 2, 3, 4).center, Vector2)
+        assert_type(Vector2(1, 2).dot(Vector2(3, 4)), float)
+        Vector2(1, 2) + 1  # type: ignore[operator]
+    """))
+    env = clean_environment()
+    env.pop("MYPYPATH", None)
+    run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull,
+         "--python-executable", environment, source], cwd=tmp_path, env=env)
