@@ -29,10 +29,4 @@ inline int truth(const frame::Ref& result) {
     return value < 0 ? 0 : value;
 }
 
-// An int-valued entry's result for Python: a bool, or null when the entry left an exception.
-inline PyObject* as_bool(int result) {
-    if (!result && PyErr_Occurred()) return nullptr;
-    return PyBool_FromLong(result);
-}
-
 }  // namespace tavoro::dispatch
