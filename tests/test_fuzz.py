@@ -17,6 +17,9 @@ from hypothesis import strategies as st
 
 from tavoro import audio_device
 from tavoro.audio_stream.audio_stream import AudioStream
+from tavoro.color.color import Color
+from tavoro.colors.colors import Colors
+from tavoro.glyph_info.glyph_info import GlyphInfo
 from tavoro.music.music import Music
 from tavoro.parser import parser
 from tavoro.rect.rect import Rect
@@ -537,3 +540,35 @@ def test_audio_loading_any_value(audio, tmp_path, path):
     assert not ok
     if not isinstance(path, int):  # raylib's own limits are not the subject here
         assert not attempt(AudioStream, path, 16, 1)[0]
+
+
+# ---------------------------------------------------------------------------------------------
+# Palette and glyphs
+
+
+class Tint(Color):
+    pass
+
+
+@FUZZ
+@given(name=st.sampled_from(["Red", "Blank", "MediumSlateBlue", "Zzz"]),
+       value=st.one_of(anything, st.builds(Color, *[st.integers(0, 255)] * 4),
+                       st.builds(Tint, *[st.integers(0, 255)] * 4)))
+def test_palette_entries(name, value):
+    palette = Colors()
+    before = getattr(palette, name, None)
+    ok, _ = attempt(setattr, palette, name, value, allowed=(TypeError, AttributeError))
+    if name == "Zzz":
+        assert not ok
+    elif ok:
+        assert getattr(palette, name) is value
+    else:
+        assert getattr(palette, name) is before
+
+
+@FUZZ
+@given(args=st.lists(anything, max_size=3))
+def test_palette_and_glyph_construction(args):
+    ok, _ = attempt(Colors, *args, allowed=(TypeError,))
+    assert ok == (not args)
+    assert isinstance(GlyphInfo(*args), GlyphInfo)

@@ -14,6 +14,8 @@ import pytest
 from tavoro import audio_device
 from tavoro.audio_stream.audio_stream import AudioStream
 from tavoro.color.color import Color
+from tavoro.colors.colors import Colors
+from tavoro.glyph_info.glyph_info import GlyphInfo
 from tavoro.music.music import Music
 from tavoro.parser import parser
 from tavoro.rect.rect import Rect
@@ -362,6 +364,35 @@ def parser_operations():
     return {"parse": parse_all}
 
 
+def palette_operations():
+    palette = Colors()
+
+    class Tinted(Color):
+        pass
+
+    return {
+        "construct": Colors,
+        "construct_refused": lambda: call(Colors, 1),
+        "construct_keyword": lambda: call(Colors, red=1),
+        "reinitialise": palette.__init__,
+        "set": setter(palette, "Red", A.color),
+        "set_subclass": setter(palette, "Red", Tinted(1, 2, 3, 4)),
+        "set_none": setter(palette, "Red", None),
+        "set_refused": setter(palette, "Red", A.pair),
+        "delete": lambda: call(delattr, palette, "Blue"),
+        "cycle": lambda: setattr(palette, "Green", Tinted(0, 0, 0, 0)) or setattr(
+            palette.Green, "palette", palette),
+    }
+
+
+def glyph_operations():
+    return {
+        "construct": GlyphInfo,
+        "construct_with_arguments": lambda: GlyphInfo(1, 2, key=3),
+        "pickling_refused": lambda: call(copy.copy, GlyphInfo()),
+    }
+
+
 class Holder(AudioStream):
     pass
 
@@ -455,6 +486,8 @@ def operations():
         ("vector3", vector_operations(Vector3, A.v3, A.v3b, 3)),
         ("rect", rect_operations()),
         ("parser", parser_operations()),
+        ("colors", palette_operations()),
+        ("glyph_info", glyph_operations()),
     ]:
         ops.update({f"{prefix}.{name}": op for name, op in table.items()})
     return ops
