@@ -151,8 +151,10 @@ concept Record = requires {
 // then an instance is one of exactly that type.
 template <Record R>
 inline bool is_instance(PyObject* object) {
-    if constexpr (requires { requires R::final; }) return Py_TYPE(object) == R::type;
-    return Py_TYPE(object) == R::type || PyType_IsSubtype(Py_TYPE(object), R::type);
+    if constexpr (requires { requires R::final; })
+        return Py_TYPE(object) == R::type;
+    else
+        return Py_TYPE(object) == R::type || PyType_IsSubtype(Py_TYPE(object), R::type);
 }
 
 template <Record R>

@@ -410,7 +410,7 @@ float dot(const Floats<V>& a, const Floats<V>& b) {
     return sum;
 }
 
-// A Python int or float (subclasses included) as a double; null-free failure for other objects.
+// The numbers a vector scales by: ints and floats, subclasses (and bool) included.
 inline bool is_scalar(PyObject* object) { return PyFloat_Check(object) || PyLong_Check(object); }
 
 // + and - refuse anything but a vector on the right with the incorrect-type error.
