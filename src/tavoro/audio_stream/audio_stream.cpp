@@ -6,6 +6,7 @@
 #include "audio_stream.hpp"
 
 #include "../audio_device/audio_device.hpp"
+#include "../shared/audio.hpp"
 
 #include <vector>
 
@@ -16,16 +17,12 @@ using S = AudioStream;
 
 S* as_stream(PyObject* object) { return reinterpret_cast<S*>(object); }
 
-// The record to hand raylib (the owner's for a view), or null when there is no loaded stream.
-const ::AudioStream* loaded(const S* self) {
-    const ::AudioStream* record = self->_shared ? self->_shared : &self->_raw;
-    return record->buffer ? record : nullptr;
-}
+// The record the stream reads: the owner's for a view.
+const ::AudioStream& record_of(const S* self) { return self->_shared ? *self->_shared : self->_raw; }
 
-void set_defaults(S* self) {
-    self->_volume = 1.0f;
-    self->_pitch = 1.0f;
-    self->_pan = 0.5f;
+// The record to hand raylib, or null when there is no loaded stream.
+const ::AudioStream* loaded(const S* self) {
+    return record_of(self).buffer ? &record_of(self) : nullptr;
 }
 
 // Releases a stream this object owns; a view never releases its owner's stream.
@@ -37,6 +34,8 @@ void release(S* self) {
 }
 
 void release_entry(PyObject* self) { release(as_stream(self)); }
+
+using A = audio::Members<S, ::AudioStream, loaded, release>;
 
 void track_if_loaded(S* self) {
     if (self->_is_owner && self->_raw.buffer)
@@ -51,12 +50,6 @@ void leave_owner(S* self) {
     self->_shared = nullptr;
 }
 
-S* allocate(PyTypeObject* type) {
-    S* self = reinterpret_cast<S*>(type->tp_alloc(type, 0));
-    if (self) self->table = S::vtable;
-    return self;
-}
-
 // Loads a new stream into `self`, releasing the one it owned before.
 bool load(S* self, int sample_rate, int sample_size, int channels) {
     if (!audio_device::require_open_device()) return false;
@@ -66,7 +59,7 @@ bool load(S* self, int sample_rate, int sample_size, int channels) {
                                  static_cast<unsigned>(sample_size),
                                  static_cast<unsigned>(channels));
     self->_is_owner = 1;
-    set_defaults(self);
+    A::set_defaults(self);
     track_if_loaded(self);
     return true;
 }
@@ -75,17 +68,17 @@ bool load(S* self, int sample_rate, int sample_size, int channels) {
 // Native entries
 
 PyObject* cfrom_struct(::AudioStream record, AudioStreamFromStructArgs* optional) {
-    S* self = allocate(S::type);
+    S* self = A::allocate(S::type);
     if (!self) return nullptr;
     self->_raw = record;
     self->_is_owner = optional && optional->n > 0 ? optional->is_owner : 1;
-    set_defaults(self);
+    A::set_defaults(self);
     track_if_loaded(self);
     return reinterpret_cast<PyObject*>(self);
 }
 
 PyObject* new_stream(int sample_rate, int sample_size, int channels) {
-    S* self = allocate(S::type);
+    S* self = A::allocate(S::type);
     if (!self) return nullptr;
     if (!load(self, sample_rate, sample_size, channels)) {
         Py_DECREF(self);
@@ -104,7 +97,7 @@ constexpr AudioStreamTable table = {
 // Construction and destruction
 
 PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return reinterpret_cast<PyObject*>(allocate(type));
+    return reinterpret_cast<PyObject*>(A::allocate(type));
 }
 
 // __init__(sample_rate, sample_size, channels), by position or keyword.
@@ -134,13 +127,9 @@ int tp_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     return -1;
 }
 
-// An error while releasing must not escape destruction, nor may destruction lose one that is
-// already set.
 void dealloc(PyObject* object) {
     S* self = as_stream(object);
-    PyObject* saved = PyErr_GetRaisedException();
-    release(self);
-    PyErr_SetRaisedException(saved);
+    A::release_keeping_error(self);
     leave_owner(self);
     Py_TYPE(object)->tp_free(object);
 }
@@ -148,68 +137,24 @@ void dealloc(PyObject* object) {
 // ---------------------------------------------------------------------------------------------
 // Methods and properties
 
-PyObject* unload(S* self) {
-    release(self);
-    Py_RETURN_NONE;
-}
-
-PyObject* update(S* self, PyObject* data, int frame_count) {
-    Samples samples;
-    if (!samples.take(data, frame_count, self->_shared ? *self->_shared : self->_raw))
-        return nullptr;
-    if (const ::AudioStream* record = loaded(self))
-        UpdateAudioStream(*record, samples.data(), frame_count);
-    Py_RETURN_NONE;
-}
-
-template <void (*Call)(::AudioStream)>
-PyObject* control(S* self) {
-    if (const ::AudioStream* record = loaded(self)) Call(*record);
-    Py_RETURN_NONE;
-}
-
-template <bool (*Query)(::AudioStream)>
-PyObject* query(S* self, void*) {
-    const ::AudioStream* record = loaded(self);
-    return PyBool_FromLong(record && Query(*record));
-}
-
-template <float S::*Field>
-PyObject* get_cached(S* self, void*) {
-    return PyFloat_FromDouble(self->*Field);
-}
-
-// The value is cached even when there is no loaded stream to hand it to.
-template <float S::*Field, void (*Set)(::AudioStream, float)>
-bool set_cached(S* self, PyObject* value, void*) {
-    float narrowed;
-    if (!frame::to_float(value, narrowed)) return false;
-    self->*Field = narrowed;
-    if (const ::AudioStream* record = loaded(self)) Set(*record, narrowed);
-    return true;
-}
-
 PyMethodDef methods[] = {
-    frame::method<"unload", unload>("Releases the stream; a second call does nothing."),
-    frame::method<"update", update, "data", "frame_count">("Queues frame_count frames of samples from the buffer data."),
-    frame::method<"play", control<PlayAudioStream>>("Starts playing the stream."),
-    frame::method<"pause", control<PauseAudioStream>>("Pauses the stream."),
-    frame::method<"resume", control<ResumeAudioStream>>("Resumes the paused stream."),
-    frame::method<"stop", control<StopAudioStream>>("Stops the stream."),
+    frame::method<"unload", A::unload>("Releases the stream; a second call does nothing."),
+    frame::method<"update", A::update<UpdateAudioStream, record_of>, "data", "frame_count">("Queues frame_count frames of samples from the buffer data."),
+    frame::method<"play", A::control<PlayAudioStream>>("Starts playing the stream."),
+    frame::method<"pause", A::control<PauseAudioStream>>("Pauses the stream."),
+    frame::method<"resume", A::control<ResumeAudioStream>>("Resumes the paused stream."),
+    frame::method<"stop", A::control<StopAudioStream>>("Stops the stream."),
     {},
 };
 
 PyGetSetDef properties[] = {
-    frame::readonly<"valid", query<IsAudioStreamValid>>(nullptr, "Whether the stream is loaded."),
-    frame::readonly<"processed", query<IsAudioStreamProcessed>>(
+    frame::readonly<"valid", A::query<IsAudioStreamValid>>(nullptr, "Whether the stream is loaded."),
+    frame::readonly<"processed", A::query<IsAudioStreamProcessed>>(
         nullptr, "Whether the stream wants more samples."),
-    frame::readonly<"playing", query<IsAudioStreamPlaying>>(nullptr, "Whether the stream is playing."),
-    frame::property<"volume", get_cached<&S::_volume>,
-                    set_cached<&S::_volume, SetAudioStreamVolume>>(nullptr, "The volume (1.0 is full)."),
-    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetAudioStreamPitch>>(
-        nullptr, "The pitch (1.0 is the original)."),
-    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetAudioStreamPan>>(
-        nullptr, "The pan (0.5 is the centre)."),
+    frame::readonly<"playing", A::query<IsAudioStreamPlaying>>(nullptr, "Whether the stream is playing."),
+    A::volume<SetAudioStreamVolume>(),
+    A::pitch<SetAudioStreamPitch>(),
+    A::pan<SetAudioStreamPan>(),
     {},
 };
 

@@ -6,6 +6,7 @@
 #include "music.hpp"
 
 #include "../audio_device/audio_device.hpp"
+#include "../shared/audio.hpp"
 #include "../shared/audio_path.hpp"
 
 namespace tavoro {
@@ -15,7 +16,8 @@ using M = Music;
 
 M* as_music(PyObject* object) { return reinterpret_cast<M*>(object); }
 
-bool is_loaded(const M* self) { return self->raw.stream.buffer != nullptr; }
+// The record to hand raylib, or null when the music is not loaded.
+const ::Music* loaded(const M* self) { return self->raw.stream.buffer ? &self->raw : nullptr; }
 
 frame::Name name_play{"play"};
 frame::Name name_stop{"stop"};
@@ -27,13 +29,15 @@ frame::Name name_length{"length"};
 frame::Name name_round{"round"};
 
 void release(M* self) {
-    if (!is_loaded(self)) return;
+    if (!loaded(self)) return;
     audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
     UnloadMusicStream(self->raw);
     self->raw.stream.buffer = nullptr;
 }
 
 void release_entry(PyObject* self) { release(as_music(self)); }
+
+using A = audio::Members<M, ::Music, loaded, release>;
 
 // ---------------------------------------------------------------------------------------------
 // Native entries
@@ -44,16 +48,10 @@ PyObject* new_music(::Music record) {
     if (!made) return nullptr;
     M* self = as_music(made.get());
     self->raw = record;
-    if (is_loaded(self))
+    if (loaded(self))
         audio_device::api.track(made.get(), release_entry, audio_device::owner_rank);
-    AudioStreamFromStructArgs not_owner = {1, 0};
-    PyObject* view = AudioStream::vtable->cfrom_struct(record.stream, &not_owner);
-    if (!view) return nullptr;
-    attach_view(reinterpret_cast<AudioStream*>(view), &self->raw.stream, &self->_view);
-    Py_SETREF(self->stream, view);
-    self->_volume = 1.0f;
-    self->_pitch = 1.0f;
-    self->_pan = 0.0f;
+    if (!audio::make_view(self->raw.stream, self->stream, self->_view)) return nullptr;
+    A::set_defaults(self, 0.0f);  // a new music's pan reads 0.0, not the centre
     return made.release();
 }
 
@@ -63,15 +61,9 @@ PyObject* c_load(PyObject* filename) {
     return new_music(LoadMusicStream(PyBytes_AS_STRING(path.get())));
 }
 
-// The Python-visible methods: the raylib call itself, made only on a loaded music.
-template <void (*Call)(::Music)>
-PyObject* run(M* self) {
-    if (is_loaded(self)) Call(self->raw);
-    Py_RETURN_NONE;
-}
-
+// The Python-visible seek: the raylib call itself, made only on a loaded music.
 PyObject* seek(M* self, float position) {
-    if (is_loaded(self)) SeekMusicStream(self->raw, position);
+    if (const ::Music* record = loaded(self)) SeekMusicStream(*record, position);
     Py_RETURN_NONE;
 }
 
@@ -89,9 +81,9 @@ bool dispatched(M* self, int skip_dispatch, PyObject* name, PyMethodDef& own, Py
 
 template <frame::Text Name, frame::Name& N, void (*Call)(::Music)>
 void entry(M* self, int skip_dispatch) {
-    static PyMethodDef own = frame::method<Name, run<Call>>();
+    static PyMethodDef own = frame::method<Name, A::control<Call>>();
     if (!dispatched(self, skip_dispatch, N, own, nullptr)) {
-        Py_XDECREF(run<Call>(self));
+        Py_XDECREF(A::control<Call>(self));
     } else if (PyErr_Occurred()) {
         frame::traceback(M::type, Name.chars);
     }
@@ -126,11 +118,7 @@ constexpr MusicTable table = {
 // Construction and destruction
 
 PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
-    M* self = reinterpret_cast<M*>(type->tp_alloc(type, 0));
-    if (!self) return nullptr;
-    self->table = M::vtable;
-    self->stream = Py_NewRef(Py_None);
-    return reinterpret_cast<PyObject*>(self);
+    return reinterpret_cast<PyObject*>(A::allocate(type, &M::stream));
 }
 
 // Music() ignores its arguments and gives an empty, unloaded music.
@@ -154,14 +142,11 @@ int clear(PyObject* object) {
 }
 
 // The record is released whenever it is loaded: what a subclass's `valid` says cannot keep it
-// from being released. An error while releasing must not escape destruction, nor may
-// destruction lose one that is already set.
+// from being released.
 void dealloc(PyObject* object) {
     M* self = as_music(object);
     PyObject_GC_UnTrack(object);
-    PyObject* saved = PyErr_GetRaisedException();
-    release(self);
-    PyErr_SetRaisedException(saved);
+    A::release_keeping_error(self);
     detach_view(self->_view);
     Py_CLEAR(self->stream);
     Py_TYPE(object)->tp_free(object);
@@ -181,16 +166,10 @@ Py_ssize_t length(PyObject* self) {
 // ---------------------------------------------------------------------------------------------
 // Methods and properties
 
-PyObject* unload(M* self) {
-    release(self);
-    Py_RETURN_NONE;
-}
-
-PyObject* get_valid(M* self, void*) { return PyBool_FromLong(is_loaded(self) && IsMusicValid(self->raw)); }
-
 template <float (*Time)(::Music)>
 PyObject* get_time(M* self, void*) {
-    return PyFloat_FromDouble(is_loaded(self) ? Time(self->raw) : 0.0);
+    const ::Music* record = loaded(self);
+    return PyFloat_FromDouble(record ? Time(*record) : 0.0);
 }
 
 PyObject* get_looping(M* self, void*) { return PyBool_FromLong(self->raw.looping); }
@@ -217,28 +196,13 @@ int set_stream(PyObject* object, PyObject* value, void*) {
     return 0;
 }
 
-template <float M::*Field>
-PyObject* get_cached(M* self, void*) {
-    return PyFloat_FromDouble(self->*Field);
-}
-
-// The value is cached even when there is no loaded music to hand it to.
-template <float M::*Field, void (*Set)(::Music, float)>
-bool set_cached(M* self, PyObject* value, void*) {
-    float narrowed;
-    if (!frame::to_float(value, narrowed)) return false;
-    self->*Field = narrowed;
-    if (is_loaded(self)) Set(self->raw, narrowed);
-    return true;
-}
-
 PyMethodDef methods[] = {
-    frame::method<"unload", unload>("Releases the music; a second call does nothing."),
-    frame::method<"play", run<PlayMusicStream>>("Starts playing the music; call update() as it plays."),
-    frame::method<"stop", run<StopMusicStream>>("Stops the music."),
-    frame::method<"pause", run<PauseMusicStream>>("Pauses the music."),
-    frame::method<"resume", run<ResumeMusicStream>>("Resumes the paused music."),
-    frame::method<"update", run<UpdateMusicStream>>("Refills the music's stream; call it often while playing."),
+    frame::method<"unload", A::unload>("Releases the music; a second call does nothing."),
+    frame::method<"play", A::control<PlayMusicStream>>("Starts playing the music; call update() as it plays."),
+    frame::method<"stop", A::control<StopMusicStream>>("Stops the music."),
+    frame::method<"pause", A::control<PauseMusicStream>>("Pauses the music."),
+    frame::method<"resume", A::control<ResumeMusicStream>>("Resumes the paused music."),
+    frame::method<"update", A::control<UpdateMusicStream>>("Refills the music's stream; call it often while playing."),
     frame::method<"seek", seek, "position">("Moves playback to position, in seconds."),
     {},
 };
@@ -249,14 +213,11 @@ PyMethodDef static_methods[] = {
 };
 
 PyGetSetDef properties[] = {
-    frame::readonly<"valid", get_valid>(nullptr, "Whether the music is loaded."),
+    frame::readonly<"valid", A::query<IsMusicValid>>(nullptr, "Whether the music is loaded."),
     frame::property<"looping", get_looping, set_looping>(nullptr, "Whether the music starts again at its end."),
-    frame::property<"volume", get_cached<&M::_volume>, set_cached<&M::_volume, SetMusicVolume>>(
-        nullptr, "The volume (1.0 is full)."),
-    frame::property<"pitch", get_cached<&M::_pitch>, set_cached<&M::_pitch, SetMusicPitch>>(
-        nullptr, "The pitch (1.0 is the original)."),
-    frame::property<"pan", get_cached<&M::_pan>, set_cached<&M::_pan, SetMusicPan>>(
-        nullptr, "The pan (0.5 is the centre)."),
+    A::volume<SetMusicVolume>(),
+    A::pitch<SetMusicPitch>(),
+    A::pan<SetMusicPan>(),
     frame::readonly<"length", get_time<GetMusicTimeLength>>(nullptr, "The length in seconds."),
     frame::readonly<"time_played", get_time<GetMusicTimePlayed>>(
         nullptr, "The time played so far, in seconds."),

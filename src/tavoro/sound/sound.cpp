@@ -6,6 +6,7 @@
 #include "sound.hpp"
 
 #include "../audio_device/audio_device.hpp"
+#include "../shared/audio.hpp"
 #include "../shared/audio_path.hpp"
 
 namespace tavoro {
@@ -15,7 +16,8 @@ using S = Sound;
 
 S* as_sound(PyObject* object) { return reinterpret_cast<S*>(object); }
 
-bool is_loaded(const S* self) { return self->_raw.stream.buffer != nullptr; }
+// The record to hand raylib, or null when the sound is not loaded.
+const ::Sound* loaded(const S* self) { return self->_raw.stream.buffer ? &self->_raw : nullptr; }
 
 void unlink_alias(S* self) {
     if (!self->_alias_link) return;
@@ -34,7 +36,7 @@ void link_alias(S* alias, S* source) {
 
 // Releases the record: the loaded aliases of a source first, since they play its samples.
 void release(S* self) {
-    if (!is_loaded(self)) return;
+    if (!loaded(self)) return;
     while (self->_aliases) release(self->_aliases);
     unlink_alias(self);
     audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
@@ -47,38 +49,26 @@ void release(S* self) {
 
 void release_entry(PyObject* self) { release(as_sound(self)); }
 
-S* allocate(PyTypeObject* type) {
-    S* self = reinterpret_cast<S*>(type->tp_alloc(type, 0));
-    if (!self) return nullptr;
-    self->table = S::vtable;
-    self->_stream = Py_NewRef(Py_None);
-    return self;
-}
+using A = audio::Members<S, ::Sound, loaded, release>;
 
 // ---------------------------------------------------------------------------------------------
 // Native entries
 
 // Wraps a loaded record; the new sound owns it from here on, also when making its view fails.
 PyObject* new_sound(::Sound record, SoundNewArgs* optional) {
-    S* self = allocate(S::type);
+    S* self = A::allocate(S::type, &S::_stream);
     if (!self) return nullptr;
     self->_raw = record;
     self->_is_alias = optional && optional->n > 0 ? optional->is_alias : 0;
-    self->_volume = 1.0f;
-    self->_pitch = 1.0f;
-    self->_pan = 0.5f;
-    if (is_loaded(self))
+    A::set_defaults(self);
+    if (loaded(self))
         audio_device::api.track(reinterpret_cast<PyObject*>(self), release_entry,
                                 self->_is_alias ? audio_device::alias_rank
                                                 : audio_device::owner_rank);
-    AudioStreamFromStructArgs not_owner = {1, 0};
-    PyObject* view = AudioStream::vtable->cfrom_struct(record.stream, &not_owner);
-    if (!view) {
+    if (!audio::make_view(self->_raw.stream, self->_stream, self->_view)) {
         Py_DECREF(self);
         return nullptr;
     }
-    attach_view(reinterpret_cast<AudioStream*>(view), &self->_raw.stream, &self->_view);
-    Py_SETREF(self->_stream, view);
     return reinterpret_cast<PyObject*>(self);
 }
 
@@ -91,7 +81,7 @@ constexpr SoundTable table = {
 // Construction and destruction
 
 PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return reinterpret_cast<PyObject*>(allocate(type));
+    return reinterpret_cast<PyObject*>(A::allocate(type, &S::_stream));
 }
 
 // Sound() ignores its arguments and gives an empty, unloaded sound.
@@ -107,14 +97,14 @@ PyObject* load(PyObject* file_name) {
 
 // raylib reads the source's buffer without a check, so only a loaded source is accepted.
 PyObject* load_alias(S* source) {
-    if (!is_loaded(source)) {
+    if (!loaded(source)) {
         PyErr_SetString(PyExc_ValueError, "cannot make an alias of a sound that is not loaded");
         return nullptr;
     }
     if (!audio_device::require_open_device()) return nullptr;
     SoundNewArgs alias_args = {1, 1};
     PyObject* made = new_sound(LoadSoundAlias(source->_raw), &alias_args);
-    if (!made || !is_loaded(as_sound(made))) return made;
+    if (!made || !loaded(as_sound(made))) return made;
     // An alias of an alias shares the first source's samples, so it hangs on that one.
     S* owner = source->_source ? source->_source : source;
     S* alias = as_sound(made);
@@ -138,14 +128,10 @@ int clear(PyObject* object) {
     return 0;
 }
 
-// An error while releasing must not escape destruction, nor may destruction lose one that is
-// already set.
 void dealloc(PyObject* object) {
     S* self = as_sound(object);
     PyObject_GC_UnTrack(object);
-    PyObject* saved = PyErr_GetRaisedException();
-    release(self);
-    PyErr_SetRaisedException(saved);
+    A::release_keeping_error(self);
     detach_view(self->_view);
     Py_CLEAR(self->_stream);
     Py_CLEAR(self->_source);
@@ -155,34 +141,16 @@ void dealloc(PyObject* object) {
 // ---------------------------------------------------------------------------------------------
 // Methods and properties
 
-PyObject* unload(S* self) {
-    release(self);
-    Py_RETURN_NONE;
-}
+// update() reads its data in the sample layout of the sound's stream.
+const ::AudioStream& layout(const S* self) { return self->_raw.stream; }
 
-// raylib copies frame_count frames into the sound's own buffer without comparing the two, so
-// both the data and the sound must be long enough.
-PyObject* update(S* self, PyObject* data, int frame_count) {
-    Samples samples;
-    if (!samples.take(data, frame_count, self->_raw.stream)) return nullptr;
-    if (static_cast<unsigned>(frame_count) > self->_raw.frameCount) {
-        PyErr_Format(PyExc_ValueError, "frame_count is %d, but the sound holds only %u frames",
-                     frame_count, self->_raw.frameCount);
-        return nullptr;
-    }
-    if (is_loaded(self)) UpdateSound(self->_raw, samples.data(), frame_count);
-    Py_RETURN_NONE;
-}
-
-template <void (*Call)(::Sound)>
-PyObject* control(S* self) {
-    if (is_loaded(self)) Call(self->_raw);
-    Py_RETURN_NONE;
-}
-
-template <bool (*Query)(::Sound)>
-PyObject* query(S* self, void*) {
-    return PyBool_FromLong(is_loaded(self) && Query(self->_raw));
+// raylib copies frame_count frames into the sound's own buffer without comparing the two, so the
+// sound must be long enough too.
+bool holds(const S* self, int frame_count) {
+    if (static_cast<unsigned>(frame_count) <= self->_raw.frameCount) return true;
+    PyErr_Format(PyExc_ValueError, "frame_count is %d, but the sound holds only %u frames",
+                 frame_count, self->_raw.frameCount);
+    return false;
 }
 
 PyObject* get_is_alias(S* self, void*) { return PyBool_FromLong(self->_is_alias); }
@@ -191,28 +159,13 @@ PyObject* get_frame_count(S* self, void*) { return PyLong_FromUnsignedLong(self-
 
 PyObject* get_stream(S* self, void*) { return Py_NewRef(self->_stream); }
 
-template <float S::*Field>
-PyObject* get_cached(S* self, void*) {
-    return PyFloat_FromDouble(self->*Field);
-}
-
-// The value is cached even when there is no loaded sound to hand it to.
-template <float S::*Field, void (*Set)(::Sound, float)>
-bool set_cached(S* self, PyObject* value, void*) {
-    float narrowed;
-    if (!frame::to_float(value, narrowed)) return false;
-    self->*Field = narrowed;
-    if (is_loaded(self)) Set(self->_raw, narrowed);
-    return true;
-}
-
 PyMethodDef methods[] = {
-    frame::method<"unload", unload>("Releases the sound; a second call does nothing."),
-    frame::method<"update", update, "data", "frame_count">("Replaces the first frame_count frames of the sound with samples from the buffer data."),
-    frame::method<"play", control<PlaySound>>("Plays the sound from the start."),
-    frame::method<"stop", control<StopSound>>("Stops the sound."),
-    frame::method<"pause", control<PauseSound>>("Pauses the sound."),
-    frame::method<"resume", control<ResumeSound>>("Resumes the paused sound."),
+    frame::method<"unload", A::unload>("Releases the sound; a second call does nothing."),
+    frame::method<"update", A::update<UpdateSound, layout, holds>, "data", "frame_count">("Replaces the first frame_count frames of the sound with samples from the buffer data."),
+    frame::method<"play", A::control<PlaySound>>("Plays the sound from the start."),
+    frame::method<"stop", A::control<StopSound>>("Stops the sound."),
+    frame::method<"pause", A::control<PauseSound>>("Pauses the sound."),
+    frame::method<"resume", A::control<ResumeSound>>("Resumes the paused sound."),
     {},
 };
 
@@ -223,17 +176,14 @@ PyMethodDef static_methods[] = {
 };
 
 PyGetSetDef properties[] = {
-    frame::readonly<"valid", query<IsSoundValid>>(nullptr, "Whether the sound is loaded."),
-    frame::readonly<"playing", query<IsSoundPlaying>>(nullptr, "Whether the sound is playing."),
+    frame::readonly<"valid", A::query<IsSoundValid>>(nullptr, "Whether the sound is loaded."),
+    frame::readonly<"playing", A::query<IsSoundPlaying>>(nullptr, "Whether the sound is playing."),
     frame::readonly<"is_alias", get_is_alias>(nullptr, "Whether the sound is an alias of another."),
     frame::readonly<"frame_count", get_frame_count>(nullptr, "The number of frames the sound holds."),
     frame::readonly<"stream", get_stream>(nullptr, "The sound's stream, as an AudioStream that does not own it."),
-    frame::property<"volume", get_cached<&S::_volume>, set_cached<&S::_volume, SetSoundVolume>>(
-        nullptr, "The volume (1.0 is full)."),
-    frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, SetSoundPitch>>(
-        nullptr, "The pitch (1.0 is the original)."),
-    frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, SetSoundPan>>(
-        nullptr, "The pan (0.5 is the centre)."),
+    A::volume<SetSoundVolume>(),
+    A::pitch<SetSoundPitch>(),
+    A::pan<SetSoundPan>(),
     {},
 };
 

@@ -1,0 +1,115 @@
+// What the audio records (AudioStream, Sound, Music) have in common: their playback members over
+// a raylib record that is handed to raylib only while it is loaded, and the AudioStream view that
+// a sound or music keeps of the stream inside its record.
+#pragma once
+
+#include "../audio_stream/audio_stream.hpp"
+
+namespace tavoro::audio {
+
+// The members of a record S over its raylib record Raw. `Loaded` gives the record to hand raylib,
+// or null when there is none loaded: then playback calls do nothing and the queries read False.
+// `Release` releases what the record owns (a second call does nothing).
+template <class S, class Raw, const Raw* (*Loaded)(const S*), void (*Release)(S*)>
+struct Members {
+    // A new record of `type` bound to its native table, with None in `stream` (the reference to
+    // the view a sound or music keeps) when there is one.
+    static S* allocate(PyTypeObject* type, PyObject* S::*stream = nullptr) {
+        S* self = reinterpret_cast<S*>(type->tp_alloc(type, 0));
+        if (!self) return nullptr;
+        self->table = S::vtable;
+        if (stream) self->*stream = Py_NewRef(Py_None);
+        return self;
+    }
+
+    // The cached values a record starts with when it takes a raylib record.
+    static void set_defaults(S* self, float pan = 0.5f) {
+        self->_volume = 1.0f;
+        self->_pitch = 1.0f;
+        self->_pan = pan;
+    }
+
+    // For destruction: an error while releasing must not escape it, nor may it lose one that is
+    // already set.
+    static void release_keeping_error(S* self) {
+        PyObject* saved = PyErr_GetRaisedException();
+        Release(self);
+        PyErr_SetRaisedException(saved);
+    }
+
+    static PyObject* unload(S* self) {
+        Release(self);
+        Py_RETURN_NONE;
+    }
+
+    template <void (*Call)(Raw)>
+    static PyObject* control(S* self) {
+        if (const Raw* record = Loaded(self)) Call(*record);
+        Py_RETURN_NONE;
+    }
+
+    template <bool (*Query)(Raw)>
+    static PyObject* query(S* self, void*) {
+        const Raw* record = Loaded(self);
+        return PyBool_FromLong(record && Query(*record));
+    }
+
+    // update(data, frame_count): raylib reads frame_count frames of the stream's sample layout
+    // from the data without a check, so the data is checked against `Layout` (which an unloaded
+    // record keeps too) and then against each of `Fits`, whether or not there is a record to fill.
+    template <void (*Update)(Raw, const void*, int), const ::AudioStream& (*Layout)(const S*),
+              bool (*... Fits)(const S*, int)>
+    static PyObject* update(S* self, PyObject* data, int frame_count) {
+        Samples samples;
+        if (!samples.take(data, frame_count, Layout(self))) return nullptr;
+        if (!(Fits(self, frame_count) && ...)) return nullptr;
+        if (const Raw* record = Loaded(self)) Update(*record, samples.data(), frame_count);
+        Py_RETURN_NONE;
+    }
+
+    template <float S::*Field>
+    static PyObject* get_cached(S* self, void*) {
+        return PyFloat_FromDouble(self->*Field);
+    }
+
+    // The value is cached even when there is no loaded record to hand it to.
+    template <float S::*Field, void (*Set)(Raw, float)>
+    static bool set_cached(S* self, PyObject* value, void*) {
+        float narrowed;
+        if (!frame::to_float(value, narrowed)) return false;
+        self->*Field = narrowed;
+        if (const Raw* record = Loaded(self)) Set(*record, narrowed);
+        return true;
+    }
+
+    template <void (*Set)(Raw, float)>
+    static PyGetSetDef volume() {
+        return frame::property<"volume", get_cached<&S::_volume>, set_cached<&S::_volume, Set>>(
+            nullptr, "The volume (1.0 is full).");
+    }
+
+    template <void (*Set)(Raw, float)>
+    static PyGetSetDef pitch() {
+        return frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, Set>>(
+            nullptr, "The pitch (1.0 is the original).");
+    }
+
+    template <void (*Set)(Raw, float)>
+    static PyGetSetDef pan() {
+        return frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, Set>>(
+            nullptr, "The pan (0.5 is the centre).");
+    }
+};
+
+// Makes the view of `stream`, which lives inside its owner's record, and puts it in the owner's
+// `slot` (see AudioStream for the tie through `backlink`). False with the exception set.
+inline bool make_view(const ::AudioStream& stream, PyObject*& slot, AudioStream*& backlink) {
+    AudioStreamFromStructArgs not_owner = {1, 0};
+    PyObject* view = AudioStream::vtable->cfrom_struct(stream, &not_owner);
+    if (!view) return false;
+    attach_view(reinterpret_cast<AudioStream*>(view), &stream, &backlink);
+    Py_SETREF(slot, view);
+    return true;
+}
+
+}  // namespace tavoro::audio
