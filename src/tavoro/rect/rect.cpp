@@ -499,7 +499,7 @@ bool vector4_result(PyObject* result) {
 
 // ---------------------------------------------------------------------------------------------
 // Native entries. With skip_dispatch 0 a Python subclass's override of the same-named method
-// runs instead; the Python methods call their entries with 1.
+// runs instead; with 1, or from the Python methods, their own code runs.
 
 enum Method {
     m_get_width,
