@@ -209,7 +209,12 @@ parse_color = parse("parse_color_like", ColorRecord)
 
 
 def vector_operations(V, a, b, size):
+    # The size's own static constructors, looked up by a name made once: the interpreter's
+    # attribute cache keeps every name it has seen, so a name made afresh on each call would
+    # fill it and look like growth.
     names = "xyz"[:size]
+    from_self = getattr(V, "from_vector%d" % size)
+    from_components = getattr(V, "from_" + names)
     comps = tuple(range(1, size + 1))
     ops = {
         "construct": lambda: V(*comps),
@@ -240,10 +245,10 @@ def vector_operations(V, a, b, size):
         "from_ints_bad": lambda: call(V.from_ints, A.bad, *comps[1:]),
         "from_floats": lambda: V.from_floats(*comps),
         "from_floats_text": lambda: call(V.from_floats, A.text, *comps[1:]),
-        "from_self": lambda: getattr(V, "from_vector%d" % size)(a),
-        "from_self_error": lambda: call(getattr(V, "from_vector%d" % size), A.pair),
-        "from_components": lambda: getattr(V, "from_" + names)(*comps),
-        "from_components_keyword": lambda: call(getattr(V, "from_" + names), *comps, w=1),
+        "from_self": lambda: from_self(a),
+        "from_self_error": lambda: call(from_self, A.pair),
+        "from_components": lambda: from_components(*comps),
+        "from_components_keyword": lambda: call(from_components, *comps, w=1),
         "add": lambda: a + b,
         "sub": lambda: a - b,
         "mul_vector": lambda: a * b,
