@@ -529,3 +529,62 @@ def test_no_256_bit_vector_code(path):
     # instruction of the interpreter pay a transition penalty; the modules keep to 128 bits.
     proc = subprocess.run(["objdump", "-d", str(path)], capture_output=True, text=True, check=True)
     assert "%ymm" not in proc.stdout
+
+
+# ---------------------------------------------------------------------------------------------
+# Assignment to properties, which goes straight to the setter for the types' own instances
+
+from tavoro.color.color import Color  # noqa: E402
+from tavoro.rect.rect import Rect  # noqa: E402
+from tavoro.vector3.vector3 import Vector3  # noqa: E402
+from tavoro.vector4.vector4 import Vector4  # noqa: E402
+
+ASSIGNABLE = [
+    (lambda: vector2_module.Vector2(1, 2), "y", 7, 7.0),
+    (lambda: Vector3(1, 2, 3), "z", 0.1, 0.10000000149011612),
+    (lambda: Vector4(1, 2, 3, 4), "w", 2, 2.0),
+    (lambda: Rect(1, 2, 3, 4), "right", 10, 10.0),
+    (lambda: Rect(1, 2, 3, 4), "center", vector2_module.Vector2(5, 6), vector2_module.Vector2(5, 6)),
+    (lambda: Color(1, 2, 3, 4), "a", 200, 200),
+]
+
+
+@pytest.mark.parametrize("make, name, value, expected", ASSIGNABLE)
+def test_assignment_by_any_spelling_of_the_name(make, name, value, expected):
+    # A name built at run time is not the interned one: the generic path must agree.
+    for spelling in (name, "".join(list(name))):
+        obj = make()
+        setattr(obj, spelling, value)
+        assert getattr(obj, name) == expected
+
+
+@pytest.mark.parametrize("make, name, value, expected", ASSIGNABLE)
+def test_assignment_errors_are_the_generic_ones(make, name, value, expected):
+    obj = make()
+    before = repr(obj)
+    with pytest.raises(NotImplementedError, match="__del__"):
+        delattr(obj, name)
+    with pytest.raises(TypeError):
+        setattr(obj, name, "text")
+    with pytest.raises(AttributeError, match="has no attribute 'nonexistent'"):
+        obj.nonexistent = 1
+    assert repr(obj) == before
+
+
+@pytest.mark.parametrize("base", [Rect, Color, Vector4])
+def test_subclass_property_overrides_the_setter(base):
+    class Sub(base):
+        __slots__ = ()
+        seen = []
+
+        @property
+        def x(self):
+            return "own"
+
+        @x.setter
+        def x(self, value):
+            self.seen.append(value)
+
+    obj = Sub(*[1] * 4)
+    obj.x = 3
+    assert Sub.seen == [3] and obj.x == "own"

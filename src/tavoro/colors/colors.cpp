@@ -175,7 +175,7 @@ int make_ready_instance(PyObject* module) {
 // Colors has no native table: nothing outside this module calls into it.
 const frame::TypeDef types[] = {
     {.type = &type, .binding = &P::type, .table = nullptr, .table_binding = nullptr,
-     .static_methods = nullptr, .pickling_refusal = nullptr},
+     .static_methods = nullptr, .pickling_refusal = nullptr, .prepare = nullptr},
 };
 const frame::SiblingDef siblings[] = {
     frame::sibling<Vector4>("tavoro.vector4.vector4", "Vector4"),

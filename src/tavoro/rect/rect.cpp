@@ -814,6 +814,7 @@ PyTypeObject type = [] {
     t.tp_richcompare = richcompare;
     t.tp_methods = methods;
     t.tp_getset = properties;
+    t.tp_setattro = frame::assign_properties<R>;
     t.tp_init = tp_init;
     t.tp_new = tp_new;
     t.tp_vectorcall = type_vectorcall;

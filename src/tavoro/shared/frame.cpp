@@ -368,7 +368,7 @@ int lookup_builtin(Name& name, PyObject*& out) {
 int ready_type(const TypeDef& t) {
     *t.binding = t.type;
     if (t.table_binding) *t.table_binding = t.table;
-    if (PyType_Ready(t.type) < 0) return -1;
+    if (PyType_Ready(t.type) < 0 || (t.prepare && t.prepare(t.type) < 0)) return -1;
     if (t.table) {
         Ref capsule(PyCapsule_New(const_cast<void*>(t.table), nullptr, nullptr));
         if (!capsule || PyDict_SetItem(t.type->tp_dict, name_vtable, capsule.get()) < 0) return -1;

@@ -111,14 +111,18 @@ int raise_subscript_deletion(PyTypeObject* type);
 // ---------------------------------------------------------------------------------------------
 // Conversions, each true on success and false with the exception set.
 
-// The interpreter's float conversion: exact floats directly, others through __float__/__index__.
+// The interpreter's float conversion: exact floats and ints directly (an int's __float__ is this
+// conversion, without the float object it would make), others through __float__/__index__.
+// `out` is left as it was when the conversion fails.
 inline bool to_double(PyObject* object, double& out) {
     if (PyFloat_CheckExact(object)) {
         out = PyFloat_AS_DOUBLE(object);
         return true;
     }
-    out = PyFloat_AsDouble(object);
-    return !(out == -1.0 && PyErr_Occurred());
+    double value = PyLong_CheckExact(object) ? PyLong_AsDouble(object) : PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return false;
+    out = value;
+    return true;
 }
 
 // The float conversion narrowed to 32 bits, round to nearest (out of range gives an infinity).
@@ -379,6 +383,44 @@ PyGetSetDef readonly(void* closure = nullptr, const char* doc = nullptr) {
     return {Name.chars, +get, nullptr, doc, closure};
 }
 
+// Assignment to a type's own properties without the interpreter's generic lookup, installed as
+// the type's tp_setattro: for an instance of exactly the type (whose static properties nothing
+// can replace), an interned name of a property with a setter goes straight to that setter, so
+// `v.x = 1.0` costs a few pointer comparisons instead of a type-cache lookup and a descriptor
+// call. Anything else, subclass instances included, takes the generic path. Reading is left to
+// the generic path on purpose: a type that overrides lookup loses the interpreter's specialised
+// method calls, which would make every method call several times slower.
+template <Record R>
+struct DirectAssignment {
+    static constexpr int capacity = 16;  // the first properties with setters, in table order
+    static inline PyObject* names[capacity];
+    static inline const PyGetSetDef* properties[capacity];
+    static inline int count = 0;
+
+    static int setattro(PyObject* self, PyObject* name, PyObject* value) {
+        if (Py_IS_TYPE(self, R::type))
+            for (int i = 0; i < count; ++i)
+                if (name == names[i]) return properties[i]->set(self, value, properties[i]->closure);
+        return PyObject_GenericSetAttr(self, name, value);
+    }
+
+    // Called once the type is ready; does nothing for a type that assigns generically.
+    static int prepare(PyTypeObject* type) {
+        if (type->tp_setattro != setattro) return 0;
+        count = 0;
+        for (const PyGetSetDef* p = type->tp_getset; p && p->name && count < capacity; ++p) {
+            if (!p->set) continue;
+            names[count] = PyUnicode_InternFromString(p->name);  // kept: interned names live on
+            if (!names[count]) return -1;
+            properties[count++] = p;
+        }
+        return 0;
+    }
+};
+
+template <Record R>
+inline constexpr setattrofunc assign_properties = &DirectAssignment<R>::setattro;
+
 // The override of a method in a Python subclass, for native entries whose skip_dispatch flag is
 // 0: returns a new reference to the bound override, or null when the type's own method `own`
 // (a method made by method<>) stands, or on error (then `failed` is set).
@@ -441,6 +483,7 @@ struct TypeDef {
     const void** table_binding;    // the record's `vtable`
     PyMethodDef* static_methods;   // null-terminated; each is published wrapped in staticmethod
     const char* pickling_refusal;  // raised by __reduce__ and __setstate__; null: default pickling
+    int (*prepare)(PyTypeObject*); // run once the type is ready
 };
 
 template <Record R>
@@ -448,7 +491,7 @@ TypeDef type_def(PyTypeObject& type, const typename R::Table* table,
                  PyMethodDef* static_methods = nullptr,
                  const char* pickling_refusal = nullptr) {
     return {&type, &R::type, table, reinterpret_cast<const void**>(&R::vtable), static_methods,
-            pickling_refusal};
+            pickling_refusal, &DirectAssignment<R>::prepare};
 }
 
 // A type of another module (or of builtins) that this module uses.

@@ -797,6 +797,7 @@ PyTypeObject type_object(const char* name, PyNumberMethods* number, PySequenceMe
     t.tp_richcompare = richcompare<V>;
     t.tp_methods = methods;
     t.tp_getset = getset;
+    t.tp_setattro = frame::assign_properties<V>;
     t.tp_init = tp_init<V>;
     t.tp_new = tp_new<V>;
     t.tp_vectorcall = type_vectorcall<V>;

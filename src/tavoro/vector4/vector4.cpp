@@ -230,6 +230,7 @@ PyTypeObject type = [] {
     t.tp_hash = PyObject_HashNotImplemented;
     t.tp_richcompare = richcompare;
     t.tp_getset = properties;
+    t.tp_setattro = frame::assign_properties<V>;
     t.tp_init = tp_init;
     t.tp_new = tp_new;
     return t;
