@@ -15,13 +15,12 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from tavoro import audio_device
+from native_access import parser_routine
 from tavoro.audio_stream.audio_stream import AudioStream
 from tavoro.color.color import Color
 from tavoro.colors.colors import Colors
 from tavoro.glyph_info.glyph_info import GlyphInfo
 from tavoro.music.music import Music
-from tavoro.parser import parser
 from tavoro.rect.rect import Rect
 from tavoro.sound.sound import Sound
 from tavoro.vector2.vector2 import Vector2
@@ -420,34 +419,9 @@ def test_rect_collisions(rect, name, argument):
 # Parsers
 
 
-class Vector2Record(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_float), ("y", ctypes.c_float)]
-
-
-class RectangleRecord(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_float) for name in ("x", "y", "width", "height")]
-
-
-class ColorRecord(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint8) for name in "rgba"]
-
-
-def routine(name, signature, record):
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    function = ctypes.PYFUNCTYPE(record, ctypes.py_object)(get_pointer(parser.__pyx_capi__[name], signature))
-
-    def call(obj):
-        result = function(obj)
-        return tuple(getattr(result, field) for field, _ in record._fields_)
-
-    return call
-
-
-parse_vector2 = routine("parse_vector2_like", b"struct Vector2 (PyObject *)", Vector2Record)
-parse_rect = routine("parse_rect_like", b"struct Rectangle (PyObject *)", RectangleRecord)
-parse_color = routine("parse_color_like", b"struct Color (PyObject *)", ColorRecord)
+parse_vector2 = parser_routine("parse_vector2_like")
+parse_rect = parser_routine("parse_rect_like")
+parse_color = parser_routine("parse_color_like")
 
 
 @FUZZ

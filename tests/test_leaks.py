@@ -3,7 +3,6 @@ leave the interpreter's allocations, the live package objects and the reference 
 arguments where they were (up to a small constant that does not grow with the repeat count)."""
 
 import copy
-import ctypes
 import gc
 import sys
 import tracemalloc
@@ -11,13 +10,12 @@ import tracemalloc
 import numpy
 import pytest
 
-from tavoro import audio_device
+from native_access import parser_routine
 from tavoro.audio_stream.audio_stream import AudioStream
 from tavoro.color.color import Color
 from tavoro.colors.colors import Colors
 from tavoro.glyph_info.glyph_info import GlyphInfo
 from tavoro.music.music import Music
-from tavoro.parser import parser
 from tavoro.rect.rect import Rect
 from tavoro.sound.sound import Sound
 from tavoro.vector2.vector2 import Vector2
@@ -172,40 +170,9 @@ def setter(obj, name, value):
     return lambda: call(setattr, obj, name, value)
 
 
-def native(cls, index, restype, *argtypes):
-    table = ctypes.pythonapi.PyCapsule_GetPointer
-    table.restype = ctypes.c_void_p
-    table.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    address = table(cls.__dict__["__pyx_vtable__"], None)
-    slot = ctypes.c_void_p.from_address(address + index * ctypes.sizeof(ctypes.c_void_p)).value
-    return ctypes.PYFUNCTYPE(restype, *argtypes)(slot)
-
-
-class Vector2Record(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_float), ("y", ctypes.c_float)]
-
-
-class RectangleRecord(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_float) for name in ("x", "y", "width", "height")]
-
-
-class ColorRecord(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint8) for name in "rgba"]
-
-
-def parse(name, record):
-    signature = {"parse_color_like": b"struct Color (PyObject *)",
-                 "parse_rect_like": b"struct Rectangle (PyObject *)",
-                 "parse_vector2_like": b"struct Vector2 (PyObject *)"}[name]
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    return ctypes.PYFUNCTYPE(record, ctypes.py_object)(get_pointer(parser.__pyx_capi__[name], signature))
-
-
-parse_vector2 = parse("parse_vector2_like", Vector2Record)
-parse_rect = parse("parse_rect_like", RectangleRecord)
-parse_color = parse("parse_color_like", ColorRecord)
+parse_vector2 = parser_routine("parse_vector2_like")
+parse_rect = parser_routine("parse_rect_like")
+parse_color = parser_routine("parse_color_like")
 
 
 def vector_operations(V, a, b, size):

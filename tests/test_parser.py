@@ -1,9 +1,8 @@
 """The argument parsers, called natively through the capsules in __pyx_capi__."""
 
-import ctypes
-
 import pytest
 
+from native_access import PARSERS, capsule_pointer, parser_routine
 from tavoro.color.color import Color
 from tavoro.parser import parser
 from tavoro.rect.rect import Rect
@@ -11,56 +10,18 @@ from tavoro.vector2.vector2 import Vector2
 from tavoro.vector4.vector4 import Vector4
 
 
-class Vector2Record(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_float), ("y", ctypes.c_float)]
-
-
-class RectangleRecord(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_float) for name in ("x", "y", "width", "height")]
-
-
-class ColorRecord(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_uint8) for name in "rgba"]
-
-
-SIGNATURES = {
-    "parse_color_like": (b"struct Color (PyObject *)", ColorRecord),
-    "parse_rect_like": (b"struct Rectangle (PyObject *)", RectangleRecord),
-    "parse_vector2_like": (b"struct Vector2 (PyObject *)", Vector2Record),
-}
-
-
-def routine(name):
-    """The exported routine as a Python callable returning the record's fields as a tuple. It
-    runs with the interpreter lock held, and ctypes raises the exception it leaves pending."""
-    signature, record = SIGNATURES[name]
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    function = ctypes.PYFUNCTYPE(record, ctypes.py_object)(get_pointer(parser.__pyx_capi__[name], signature))
-
-    def call(obj):
-        result = function(obj)
-        return tuple(getattr(result, field) for field, _ in record._fields_)
-
-    return call
-
-
-parse_vector2 = routine("parse_vector2_like")
-parse_rect = routine("parse_rect_like")
-parse_color = routine("parse_color_like")
+parse_vector2 = parser_routine("parse_vector2_like")
+parse_rect = parser_routine("parse_rect_like")
+parse_color = parser_routine("parse_color_like")
 
 
 def test_the_module_exports_only_the_three_capsules():
-    assert sorted(parser.__pyx_capi__) == sorted(SIGNATURES)
+    assert sorted(parser.__pyx_capi__) == sorted(PARSERS)
     public = [name for name in vars(parser) if not name.startswith("_")]
     assert public == []
     # a capsule asked for under another signature refuses
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
     with pytest.raises(ValueError):
-        get_pointer(parser.__pyx_capi__["parse_rect_like"], b"struct Vector2 (PyObject *)")
+        capsule_pointer(parser.__pyx_capi__["parse_rect_like"], b"struct Vector2 (PyObject *)")
 
 
 class Seq:

@@ -9,27 +9,13 @@ from fractions import Fraction
 
 import pytest
 
+from native_access import RectangleRecord, native_slot
 from tavoro.rect.rect import Rect
 from tavoro.vector2.vector2 import Vector2
 from tavoro.vector4.vector4 import Vector4
 
 NAN = float("nan")
 INF = float("inf")
-
-
-class Rectangle(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_float) for name in ("x", "y", "width", "height")]
-
-
-def native_slot(cls, index, restype, *argtypes):
-    """Slot `index` of the type's native table, callable with the interpreter lock held (a
-    pending exception is raised by ctypes after the call)."""
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    table = get_pointer(cls.__dict__["__pyx_vtable__"], None)
-    address = ctypes.c_void_p.from_address(table + index * ctypes.sizeof(ctypes.c_void_p)).value
-    return ctypes.PYFUNCTYPE(restype, *argtypes)(address)
 
 
 def predicate_slot(index, argtype=ctypes.py_object):
@@ -523,8 +509,8 @@ def test_collision_methods_take_keywords_and_check_counts():
 
 
 def test_new_slot_makes_an_exact_rect():
-    new = native_slot(Rect, 0, ctypes.py_object, Rectangle)
-    r = new(Rectangle(1, 2, 3, 4))
+    new = native_slot(Rect, 0, ctypes.py_object, RectangleRecord)
+    r = new(RectangleRecord(1, 2, 3, 4))
     assert type(r) is Rect and tuple(r) == (1, 2, 3, 4)
 
 

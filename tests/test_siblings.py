@@ -5,18 +5,10 @@ import pickle
 
 import pytest
 
+from native_access import native_slot
 from tavoro.color.color import Color
 from tavoro.image.image import Image
 from tavoro.vector4.vector4 import Vector4
-
-
-def native_slot(cls, index, restype, *argtypes):
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    table = get_pointer(cls.__dict__["__pyx_vtable__"], None)
-    address = ctypes.c_void_p.from_address(table + index * ctypes.sizeof(ctypes.c_void_p)).value
-    return ctypes.PYFUNCTYPE(restype, *argtypes)(address)
 
 
 def record_size(cls):

@@ -14,6 +14,7 @@ from fractions import Fraction
 
 import pytest
 
+from native_access import Vector2Record, capsule_pointer, native_slot
 from tavoro.vector2.vector2 import Vector2
 
 INF = float("inf")
@@ -919,23 +920,13 @@ def test_traceback_names_the_failing_member(call, member):
 # The native method table, called as another module would
 
 
-class RawVector2(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_float), ("y", ctypes.c_float)]
-
-
 @pytest.fixture(scope="module")
 def slots():
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    capsule = Vector2.__dict__["__pyx_vtable__"]
-    address = get_pointer(capsule, None)
-    assert address
-    table = ctypes.cast(address, ctypes.POINTER(ctypes.c_void_p))
+    table = ctypes.cast(capsule_pointer(Vector2.__dict__["__pyx_vtable__"]), ctypes.POINTER(ctypes.c_void_p))
 
     def slot(index, restype, *argtypes):
         assert table[index], index
-        return ctypes.PYFUNCTYPE(restype, *argtypes)(table[index])
+        return native_slot(Vector2, index, restype, *argtypes)
 
     return slot
 
@@ -949,8 +940,8 @@ def test_native_constructors(slots):
     v = new(0.1, 1e39)
     assert type(v) is Vector2 and v.get_tuple() == (f32(0.1), INF)
 
-    from_struct = slots(1, OBJ, RawVector2)
-    assert from_struct(RawVector2(1.5, -2.25)).get_tuple() == (1.5, -2.25)
+    from_struct = slots(1, OBJ, Vector2Record)
+    assert from_struct(Vector2Record(1.5, -2.25)).get_tuple() == (1.5, -2.25)
 
     from_list = slots(2, OBJ, OBJ)
     assert from_list([Index(3), 4.5, "ignored"]).get_tuple() == (3.0, 4.5)
