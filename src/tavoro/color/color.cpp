@@ -13,14 +13,8 @@ using C = Color;
 
 C* as_color(PyObject* object) { return reinterpret_cast<C*>(object); }
 
-C* allocate(PyTypeObject* type) {
-    C* c = reinterpret_cast<C*>(type->tp_alloc(type, 0));
-    if (c) c->table = C::vtable;
-    return c;
-}
-
 PyObject* make(rl::Color raw) {
-    C* c = allocate(C::type);
+    C* c = frame::allocate<C>(C::type);
     if (c) c->_raw = raw;
     return reinterpret_cast<PyObject*>(c);
 }
@@ -150,7 +144,7 @@ PyGetSetDef properties[] = {
 };
 
 PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return reinterpret_cast<PyObject*>(allocate(type));
+    return reinterpret_cast<PyObject*>(frame::allocate<C>(type));
 }
 
 void dealloc(PyObject* self) { Py_TYPE(self)->tp_free(self); }

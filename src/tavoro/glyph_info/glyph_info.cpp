@@ -16,9 +16,8 @@ constexpr const char* pickling_refusal =
     "self._raw cannot be converted to a Python object for pickling";
 
 G* allocate(PyTypeObject* type) {
-    G* self = reinterpret_cast<G*>(type->tp_alloc(type, 0));
+    G* self = frame::allocate<G>(type);
     if (!self) return nullptr;
-    self->table = G::vtable;
     self->_image = Py_NewRef(Py_None);
     return self;
 }

@@ -13,12 +13,6 @@ using I = Image;
 
 I* as_image(PyObject* object) { return reinterpret_cast<I*>(object); }
 
-I* allocate(PyTypeObject* type) {
-    I* image = reinterpret_cast<I*>(type->tp_alloc(type, 0));
-    if (image) image->table = I::vtable;
-    return image;
-}
-
 // Pixels are allocated with the C allocator (raylib's default), so they are freed with it.
 void release_pixels(I* self) {
     if (self->is_owner) std::free(self->_raw.data);
@@ -29,7 +23,7 @@ void release_pixels(I* self) {
 // Native entries
 
 PyObject* wrap(rl::Image raw, const ImageNewOptional* optional) {
-    I* image = allocate(I::type);
+    I* image = frame::allocate<I>(I::type);
     if (!image) return nullptr;
     image->_raw = raw;
     image->is_owner = optional && optional->n > 0 ? optional->is_owner : 1;
@@ -90,7 +84,7 @@ PyGetSetDef properties[] = {
 };
 
 PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return reinterpret_cast<PyObject*>(allocate(type));
+    return reinterpret_cast<PyObject*>(frame::allocate<I>(type));
 }
 
 // Image() is an empty image that owns nothing.

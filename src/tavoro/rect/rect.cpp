@@ -83,9 +83,7 @@ float* members(R* self) { return &self->_raw.x; }  // x, y, width, height
 frame::FreeList<R> free_list;
 
 R* allocate(PyTypeObject* type) {
-    R* self = type == R::type ? free_list.take(type) : reinterpret_cast<R*>(type->tp_alloc(type, 0));
-    if (self) self->table = R::vtable;
-    return self;
+    return type == R::type ? free_list.take(type) : frame::allocate<R>(type);
 }
 
 void dealloc(PyObject* self) {

@@ -15,9 +15,8 @@ struct Members {
     // A new record of `type` bound to its native table, with None in `stream` (the reference to
     // the view a sound or music keeps) when there is one.
     static S* allocate(PyTypeObject* type, PyObject* S::*stream = nullptr) {
-        S* self = reinterpret_cast<S*>(type->tp_alloc(type, 0));
+        S* self = frame::allocate<S>(type);
         if (!self) return nullptr;
-        self->table = S::vtable;
         if (stream) self->*stream = Py_NewRef(Py_None);
         return self;
     }

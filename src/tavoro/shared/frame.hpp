@@ -429,20 +429,30 @@ PyObject* find_override(PyObject* self, PyObject* name, PyMethodDef& own, bool& 
 // ---------------------------------------------------------------------------------------------
 // Instances
 
+// A new instance of `type` (R's type or a subclass) with all fields zero and its native table
+// bound, or null with MemoryError set.
+template <Record R>
+R* allocate(PyTypeObject* type) {
+    R* object = reinterpret_cast<R*>(type->tp_alloc(type, 0));
+    if (object) object->table = R::vtable;
+    return object;
+}
+
 // Up to Capacity released instances of record R kept for reuse; only records of exactly R's size
 // (so no subclass with extra fields) go on the list.
-template <class R, int Capacity = 1000>
+template <Record R, int Capacity = 1000>
 class FreeList {
 public:
-    // A new instance of `type` with all fields zero, or null with MemoryError set.
+    // As allocate(), from the list when it holds one.
     R* take(PyTypeObject* type) {
         if (count_ > 0 && type->tp_basicsize == static_cast<Py_ssize_t>(sizeof(R))) {
             R* object = items_[--count_];
             std::memset(static_cast<void*>(object), 0, sizeof(R));
             PyObject_Init(reinterpret_cast<PyObject*>(object), type);
+            object->table = R::vtable;
             return object;
         }
-        return reinterpret_cast<R*>(type->tp_alloc(type, 0));
+        return allocate<R>(type);
     }
 
     void give(R* object) {

@@ -61,11 +61,7 @@ template <class V>
 inline frame::FreeList<V> free_list;
 
 template <class V>
-V* allocate(PyTypeObject* type) {
-    V* v = free_list<V>.take(type);
-    if (v) v->table = V::vtable;
-    return v;
-}
+V* allocate(PyTypeObject* type) { return free_list<V>.take(type); }
 
 template <class V>
 PyObject* make(const Floats<V>& values) {

@@ -17,14 +17,8 @@ using Doubles = std::array<double, 4>;
 Doubles load(const V* v) { return std::bit_cast<Doubles>(v->data); }
 V* as_vector(PyObject* object) { return reinterpret_cast<V*>(object); }
 
-V* allocate(PyTypeObject* type) {
-    V* v = reinterpret_cast<V*>(type->tp_alloc(type, 0));
-    if (v) v->table = V::vtable;
-    return v;
-}
-
 PyObject* make(const Doubles& values) {
-    V* v = allocate(V::type);
+    V* v = frame::allocate<V>(V::type);
     if (v) v->data = std::bit_cast<Vector4Data>(values);
     return reinterpret_cast<PyObject*>(v);
 }
@@ -157,7 +151,7 @@ constexpr Vector4Table table = {
 // Python members
 
 PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return reinterpret_cast<PyObject*>(allocate(type));
+    return reinterpret_cast<PyObject*>(frame::allocate<V>(type));
 }
 
 void dealloc(PyObject* self) { Py_TYPE(self)->tp_free(self); }
