@@ -777,18 +777,25 @@ PyMappingMethods mapping_methods() {
     return m;
 }
 
+// The protocol tables, the same for every vector of a size.
+template <class V>
+inline PyNumberMethods number_slots = number_methods<V>();
+template <class V>
+inline PySequenceMethods sequence_slots = sequence_methods<V>();
+template <class V>
+inline PyMappingMethods mapping_slots = mapping_methods<V>();
+
 // The type object, less the member tables that each size gives it.
 template <class V>
-PyTypeObject type_object(const char* name, PyNumberMethods* number, PySequenceMethods* sequence,
-                         PyMappingMethods* mapping, PyMethodDef* methods, PyGetSetDef* getset) {
+PyTypeObject type_object(const char* name, PyMethodDef* methods, PyGetSetDef* getset) {
     // Final: no subclasses, no references to other objects, no GC.
     PyTypeObject t = frame::static_type(name, sizeof(V), Py_TPFLAGS_DEFAULT);
     t.tp_dealloc = dealloc<V>;
     t.tp_doc = Names<V::size>::doc;
     t.tp_repr = repr<V>;
-    t.tp_as_number = number;
-    t.tp_as_sequence = sequence;
-    t.tp_as_mapping = mapping;
+    t.tp_as_number = &number_slots<V>;
+    t.tp_as_sequence = &sequence_slots<V>;
+    t.tp_as_mapping = &mapping_slots<V>;
     t.tp_hash = hash<V>;
     t.tp_richcompare = richcompare<V>;
     t.tp_methods = methods;

@@ -51,11 +51,8 @@ auto methods = vec::methods<V>();
 auto static_methods = vec::static_methods<V>();
 auto properties = vec::properties<V>(swizzles, frame::property<"data", get_data, set_data>(
                                                         nullptr, "The components as a dict {'x': x, 'y': y}; takes any such mapping."));
-PyNumberMethods number = vec::number_methods<V>();
-PySequenceMethods sequence = vec::sequence_methods<V>();
-PyMappingMethods mapping = vec::mapping_methods<V>();
-PyTypeObject type = vec::type_object<V>("tavoro.vector2.vector2.Vector2", &number, &sequence,
-                                        &mapping, methods.data(), properties.data());
+PyTypeObject type = vec::type_object<V>("tavoro.vector2.vector2.Vector2", methods.data(),
+                                        properties.data());
 
 const frame::TypeDef types[] = {
     frame::type_def<V>(type, &table, static_methods.data(), vec::pickling_refusal),

@@ -39,11 +39,8 @@ constexpr std::array<const char*, 27> swizzles = {
 auto methods = vec::methods<V>(frame::method<"cross", cross, "other">("The cross product with the vector other."));
 auto static_methods = vec::static_methods<V>();
 auto properties = vec::properties<V>(swizzles);
-PyNumberMethods number = vec::number_methods<V>();
-PySequenceMethods sequence = vec::sequence_methods<V>();
-PyMappingMethods mapping = vec::mapping_methods<V>();
-PyTypeObject type = vec::type_object<V>("tavoro.vector3.vector3.Vector3", &number, &sequence,
-                                        &mapping, methods.data(), properties.data());
+PyTypeObject type = vec::type_object<V>("tavoro.vector3.vector3.Vector3", methods.data(),
+                                        properties.data());
 
 const frame::TypeDef types[] = {
     frame::type_def<V>(type, &table, static_methods.data(), vec::pickling_refusal),
