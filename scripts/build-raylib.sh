@@ -55,7 +55,16 @@ cmake_args=(
     "-DCMAKE_C_FLAGS=$c_flags"
     -DCMAKE_C_STANDARD_LIBRARIES=-lm
 )
+# Our own patches to raylib, applied in name order after Debian's: each file says at its top what
+# it mends and why. Their checksum is part of the recipe, so changing one rebuilds.
+patch_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)/raylib-patches"
+shopt -s nullglob
+our_patches=("$patch_dir"/*.patch)
+shopt -u nullglob
 recipe="recipe=3 ${cmake_args[*]}"
+if (( ${#our_patches[@]} )); then
+    recipe+=" patches=$(cat "${our_patches[@]}" | cksum | cut -d' ' -f1)"
+fi
 
 is_complete() {
     [[ -f "$marker" ]] && grep -qxF "$recipe" "$marker" \
@@ -324,6 +333,11 @@ if [[ -n "$debian_tar" ]]; then
         done <"$series"
     fi
 fi
+
+for p in "${our_patches[@]}"; do
+    log "applying $(basename "$p")"
+    patch -d "$src" --batch --forward -p1 <"$p" || die "$(basename "$p") does not apply"
+done
 
 # ---------------------------------------------------------------------------
 # Configure, build and stage the install, then move it into place.
