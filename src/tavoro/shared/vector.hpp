@@ -380,12 +380,21 @@ Floats<V> mul(const Floats<V>& a, const Floats<V>& b) { return each<V>(a, b, [](
 // values just under a half do not round up.
 inline float round_half_away(float c) { return std::trunc(c + std::copysign(0.49999997f, c)); }
 
+// The sum of the squares in double precision: a square of a 32-bit float is exact there and
+// neither overflows nor underflows, so lengths are right across the whole 32-bit range
+// (in 32 bits, 1e20 squared is infinite and 1e-23 squared is zero).
+template <class V>
+double squared_length(const Floats<V>& a) {
+    double squares = 0.0;
+    for (float c : a) squares += static_cast<double>(c) * static_cast<double>(c);
+    return squares;
+}
+
 template <class V>
 Floats<V> normalized(const Floats<V>& a) {
-    float squares = 0.0f;
-    for (float c : a) squares += c * c;
-    if (squares == 0.0f) return {};
-    double k = 1.0 / static_cast<double>(std::sqrt(squares));
+    double squares = squared_length<V>(a);
+    if (squares == 0.0) return {};
+    double k = 1.0 / std::sqrt(squares);
     return each<V>(a, [k](float c) { return static_cast<float>(static_cast<double>(c) * k); });
 }
 
@@ -625,11 +634,10 @@ template <class V>
 double dot_method(V* self, V* other) { return dot<V>(load(self), load(other)); }
 
 template <class V>
-PyObject* length_of(V* self, void*) {
-    float squares = 0.0f;
-    for (float c : load(self)) squares += c * c;
-    return PyFloat_FromDouble(std::sqrt(squares));
-}
+PyObject* length_of(V* self, void*) { return PyFloat_FromDouble(std::sqrt(squared_length<V>(load(self)))); }
+
+template <class V>
+PyObject* length_squared_of(V* self, void*) { return PyFloat_FromDouble(squared_length<V>(load(self))); }
 
 // The operators by name, with the results of their slots (NotImplemented returned as a value).
 template <class V, binaryfunc Slot>
@@ -736,15 +744,17 @@ auto methods(Extra... extra) {
     };
 }
 
-template <class V>
-auto static_methods() {
+// The static constructors both sizes have, followed by `extra` and the terminating entry.
+template <class V, class... Extra>
+auto static_methods(Extra... extra) {
     using N = Names<V::size>;
-    auto shared = [](auto from_ints, auto from_floats, auto from_components) {
+    auto shared = [&](auto from_ints, auto from_floats, auto from_components) {
         return std::array{
             frame::static_method<V, N::from_self, copy_of<V>, "other">("A copy of the vector other."),
             frame::static_method<V, "from_tuple", from_tuple<V>, "other">("A new vector from the first items of a tuple."),
             frame::static_method<V, "from_list", from_list<V>, "other">("A new vector from the first items of a list."),
             from_ints, from_floats, from_components,
+            extra...,
             PyMethodDef{},
         };
     };
@@ -761,15 +771,16 @@ auto static_methods() {
     }
 }
 
-// Component properties, `length`, the swizzles named in `swizzles`, then `extra`.
+// Component properties, `length`, `length_squared`, the swizzles named in `swizzles`, then `extra`.
 template <class V, std::size_t S, class... Extra>
 auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
-    std::array<PyGetSetDef, V::size + 1 + S + sizeof...(Extra) + 1> out{};
+    std::array<PyGetSetDef, V::size + 2 + S + sizeof...(Extra) + 1> out{};
     std::size_t n = 0;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((out[n++] = component_property<V, I>()), ...);
     }(std::make_index_sequence<V::size>{});
-    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, in 32-bit floats.");
+    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, from the squares summed in double precision.");
+    out[n++] = frame::readonly<"length_squared", length_squared_of<V>>(nullptr, "The squared length, summed in double precision.");
     for (const char* name : swizzles) {
         out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name),
                                                     "A new vector of the components named, in that order.");
