@@ -191,7 +191,7 @@ def test_dot_sums_in_32_bits(V):
 def test_length_sums_the_squares_in_double(V):
     # In 32 bits 1e8 + 1 would round to 1e8 and the length to 1e4.
     assert mk(V, 1e4, 1, 0).length == math.sqrt(100000001.0)
-    assert mk(V, 1e4, 1, 0).length_squared == 100000001.0
+    assert mk(V, 1e4, 1, 0).length_squared() == 100000001.0
 
 
 @both

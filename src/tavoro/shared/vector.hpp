@@ -637,7 +637,7 @@ template <class V>
 PyObject* length_of(V* self, void*) { return PyFloat_FromDouble(std::sqrt(squared_length<V>(load(self)))); }
 
 template <class V>
-PyObject* length_squared_of(V* self, void*) { return PyFloat_FromDouble(squared_length<V>(load(self))); }
+double length_squared(V* self) { return squared_length<V>(load(self)); }
 
 // The operators by name, with the results of their slots (NotImplemented returned as a value).
 template <class V, binaryfunc Slot>
@@ -734,6 +734,7 @@ auto methods(Extra... extra) {
         frame::method<"distance_to", distance_to<V>, "other">("The distance to the vector other."),
         frame::method<"distance_squared_to", distance_squared_to<V>, "other">("The squared distance to the vector other."),
         frame::method<"dot", dot_method<V>, "other">("The dot product with the vector other, in 32-bit floats."),
+        frame::method<"length_squared", length_squared<V>>("The squared length, summed in double precision."),
         frame::slot_method<"__add__", operator_method<V, nb_add<V>>, "other">("The component-wise sum with a vector."),
         frame::slot_method<"__sub__", operator_method<V, nb_subtract<V>>, "other">("The component-wise difference with a vector."),
         frame::slot_method<"__mul__", operator_method<V, nb_multiply<V>>, "other">("The component-wise product with a vector, or the vector times a number."),
@@ -771,16 +772,15 @@ auto static_methods(Extra... extra) {
     }
 }
 
-// Component properties, `length`, `length_squared`, the swizzles named in `swizzles`, then `extra`.
+// Component properties, `length`, the swizzles named in `swizzles`, then `extra`.
 template <class V, std::size_t S, class... Extra>
 auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
-    std::array<PyGetSetDef, V::size + 2 + S + sizeof...(Extra) + 1> out{};
+    std::array<PyGetSetDef, V::size + 1 + S + sizeof...(Extra) + 1> out{};
     std::size_t n = 0;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((out[n++] = component_property<V, I>()), ...);
     }(std::make_index_sequence<V::size>{});
     out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, from the squares summed in double precision.");
-    out[n++] = frame::readonly<"length_squared", length_squared_of<V>>(nullptr, "The squared length, summed in double precision.");
     for (const char* name : swizzles) {
         out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name),
                                                     "A new vector of the components named, in that order.");
