@@ -51,7 +51,7 @@ def test_length_and_normal_across_the_float32_range(V, c):
 
 @pytest.mark.parametrize(
     "angle, expected",
-    [(90, (-0.0, 1)), (450, (-0.0, 1)), (-270, (-0.0, 1)), (180, (-1, -0.0)), (-90, (0.0, -1)),
+    [(90, (-0.0, 1)), (450, (-0.0, 1)), (-270, (-0.0, 1)), (180, (-1, -0.0)), (-90, (0.0, -1)), (-720, (1, 0)),
      (360 * 10**9, (1, 0)), (1e20, (math.cos(math.radians(280)), math.sin(math.radians(280))))],
 )
 def test_vector2_rotation_reduces_whole_turns_exactly(angle, expected):

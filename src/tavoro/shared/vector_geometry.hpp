@@ -105,11 +105,15 @@ struct Turn {
 // turns give exact values: rotating (1, 0) by 90 gives (-0.0, 1.0), not (6e-17, 1.0).
 inline bool turn_degrees(double degrees, Turn& out) {
     if (!std::isfinite(degrees)) return raise_value(angle_not_finite);
-    double r = std::remainder(degrees, 360.0);  // exact, in [-180, 180]
-    double quarter = std::nearbyint(r / 90.0);
-    double rest = (r - quarter * 90.0) * (std::numbers::pi / 180.0);  // the difference is exact
+    // Exact, in [-180, 180]; the call is skipped for angles there already.
+    double r = std::fabs(degrees) <= 180.0 ? degrees : std::remainder(degrees, 360.0);
+    // The nearest quarter turn, by comparison (a rounding call costs more here).
+    int quarter = r > 135.0 ? 2 : r > 45.0 ? 1 : r >= -45.0 ? 0 : r >= -135.0 ? -1 : -2;
+    // The difference is exact; adding 0.0 makes a whole number of turns (-0.0 from the
+    // reduction of -720, say) the identity rather than a turn that gives -0.0 components.
+    double rest = (r - quarter * 90.0) * (std::numbers::pi / 180.0) + 0.0;
     double s = std::sin(rest), c = std::cos(rest);
-    switch (static_cast<int>(quarter)) {
+    switch (quarter) {
         case 1: out = {c, -s}; break;
         case -1: out = {-c, s}; break;
         case 2:
@@ -226,24 +230,28 @@ bool slerp(Floats<V>& out, const Floats<V>& a, V* other, double t) {
     double su = usable_squares<V>(u), sv = usable_squares<V>(v);
     if (su == 0.0 || sv == 0.0) return raise_value(no_slerp);
     double lu = std::sqrt(su), lv = std::sqrt(sv);
-    Doubles<V> from = scaled<V>(u, 1.0 / lu);
-    Doubles<V> toward{};  // the unit vector perpendicular to `from` in the plane, toward b
-    double angle;  // in degrees, so that half and quarter turns come out exact
+    // The result is u cos φ + s sin φ scaled to the interpolated length, where s is u turned a
+    // quarter toward b in their plane: (-u.y, u.x) for Vector2, (u × b) × u / |u × b| for
+    // Vector3 (both of length |u|). The divisions are kept off each other's path.
+    Doubles<V> side{};
+    double angle, side_scale;  // the angle in degrees, so that half and quarter turns are exact
     if constexpr (V::size == 2) {
-        toward = {-from[1], from[0]};
+        side = {-u[1], u[0]};
         angle = degrees_of(u[0] * v[1] - u[1] * v[0], dot<V>(u, v));
+        side_scale = 1.0;
     } else {
         auto w = cross3(u, v);
         double sine = std::sqrt(dot<V>(w, w));
         double cosine = dot<V>(u, v);
         if (sine == 0.0 && cosine < 0.0) return raise_value(opposite_slerp);
-        if (sine != 0.0) toward = scaled<V>(cross3(w, from), 1.0 / sine);
+        side = cross3(w, u);
         angle = degrees_of(sine, cosine);
+        side_scale = sine == 0.0 ? 0.0 : 1.0 / sine;  // parallel: no turn, no side
     }
-    double length = lu * (1.0 - t) + lv * t;
+    double per_length = (lu * (1.0 - t) + lv * t) / lu;
     Turn turn;
     if (!turn_degrees(angle * t, turn)) return false;
-    out = narrow<V>(combine<V>(from, turn.cos * length, toward, turn.sin * length));
+    out = narrow<V>(combine<V>(u, turn.cos * per_length, side, turn.sin * per_length * side_scale));
     return true;
 }
 
