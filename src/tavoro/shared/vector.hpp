@@ -479,12 +479,13 @@ PyObject* nb_negative(PyObject* self) {
 // whose latest store was 32 bits wide cannot be forwarded from the store buffer and waits for the
 // store to reach the cache (a store-forwarding stall, about 5 ns here). So this reads the low half,
 // as the interpreter's own increment does (the operand's count was just stored that way), and
-// writes the whole count. The high half of a count is always zero on this build: increments
-// saturate at the immortal value 0xffffffff, which is left alone.
+// writes the whole count. The high half of a count is always zero in CPython 3.13's 64-bit
+// builds: increments saturate at the immortal value 0xffffffff, which is left alone. Other
+// layouts (free-threaded builds, later versions that keep flags beside the count) take Py_NewRef.
 template <class T>
 PyObject* new_ref_full_width(T* self) {
     PyObject* object = reinterpret_cast<PyObject*>(self);
-#if SIZEOF_VOID_P > 4 && !defined(Py_GIL_DISABLED)
+#if SIZEOF_VOID_P > 4 && !defined(Py_GIL_DISABLED) && PY_VERSION_HEX < 0x030E0000
     std::uint32_t count = static_cast<std::uint32_t>(object->ob_refcnt) + 1;
     if (count != 0) object->ob_refcnt = static_cast<Py_ssize_t>(count);
     return object;
