@@ -129,6 +129,41 @@ def vector_rows(n):
     ]
     if n == 3:
         rows.append(row("cross", "other", "v.cross(w)", "v.cross(w)", "glm.cross(v, w)", None))
+    rows += geometry_rows(n, row)
+    return rows
+
+
+# PyGLM's geometric functions take unit vectors (slerp, reflect) and angles in radians; the rows
+# time the call each library offers for the operation, with the same vectors.
+GLM_UNIT_NOTE = ("PyGLM's reflect and slerp take unit vectors and do not normalise (its slerp also "
+                 "keeps unit length); tavoro and pygame-ce take any length")
+GLM_SLERP_NOTE = (GLM_UNIT_NOTE + ". PyGLM's slerp also works in 32-bit floats without lengths; "
+                  "tavoro's Vector3 slerp, in double precision, spends most of its time in the "
+                  "angle's atan2 and stays short of 1.25 times it")
+
+
+def geometry_rows(n, row):
+    axis = ", w" if n == 3 else ""
+    rows = [
+        row("rotate (degrees)", "arith", f"v.get_rotated(30.0{axis})", f"v.rotate(30.0{axis})", None, None),
+        row("rotate (radians)", "arith", f"v.get_rotated_rad(0.5{axis})", f"v.rotate_rad(0.5{axis})",
+            f"glm.rotate(v, 0.5{axis})", None),
+        row("rotate in place", "arith", f"v.to_rotated(30.0{axis})", f"v.rotate_ip(30.0{axis})", None, None),
+        row("lerp", "arith", "v.get_lerp(w, 0.25)", "v.lerp(w, 0.25)", "glm.mix(v, w, 0.25)", None),
+        row("slerp", "arith", "v.get_slerp(w, 0.25)", "v.slerp(w, 0.25)",
+            "glm.slerp(v, w, 0.25)" if n == 3 else None, None, GLM_SLERP_NOTE if n == 3 else ""),
+        row("reflect", "arith", "v.get_reflected(w)", "v.reflect(w)", "glm.reflect(v, w)", None, GLM_UNIT_NOTE),
+        row("angle_to", "arith", "v.angle_to(w)", "v.angle_to(w)", None, None),
+        row("move_towards", "arith", "v.get_moved_towards(w, 0.5)", "v.move_towards(w, 0.5)", None, None),
+        row("clamp_magnitude", "arith", "v.get_clamped_magnitude(1.0)", "v.clamp_magnitude(1.0)", None, None),
+        row("project", "arith", "v.get_projected(w)", "v.project(w)", None, None),
+        row("length_squared", "arith", "v.length_squared()", "v.length_squared()", "glm.length2(v)", None),
+    ]
+    if n == 2:
+        rows += [
+            row("cross (scalar)", "arith", "v.cross(w)", "v.cross(w)", None, None),
+            row("as_polar", "arith", "v.as_polar()", "v.as_polar()", None, None),
+        ]
     return rows
 
 

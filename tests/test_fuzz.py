@@ -546,3 +546,60 @@ def test_palette_and_glyph_construction(args):
     ok, _ = attempt(Colors, *args, allowed=(TypeError,))
     assert ok == (not args)
     assert isinstance(GlyphInfo(*args), GlyphInfo)
+
+
+# ---------------------------------------------------------------------------------------------
+# Vector geometry: every to_/get_ pair and plain geometric method, with vectors of any 32-bit
+# components and arguments of any kind. A refusal leaves the receiver as it was; the pair agree.
+
+GEOMETRY = {
+    2: ["rotated", "rotated_rad"],
+    3: ["rotated", "rotated_rad"] + [f"rotated_{a}{r}" for a in "xyz" for r in ("", "_rad")],
+}
+GEOMETRY_SHARED = ["lerp", "slerp", "reflected", "projected", "moved_towards", "clamped_magnitude",
+                   "scaled_to_length"]
+GEOMETRY_PLAIN = {2: ["angle_to", "length_squared", "cross", "as_polar"], 3: ["angle_to", "length_squared"]}
+wild_floats = st.one_of(st.floats(), st.sampled_from([0.0, -0.0, 1e-45, 3.4e38, 1e300, -1e300]))
+
+
+def geometry_arguments(V, size):
+    vectors = st.builds(V, *[st.floats(width=32)] * size)
+    return st.lists(st.one_of(vectors, wild_floats, anything), max_size=3)
+
+
+@pytest.mark.parametrize("V, size", VECTORS, ids=["Vector2", "Vector3"])
+@FUZZ
+@given(data=st.data(), a=st.lists(st.floats(width=32), min_size=3, max_size=3))
+def test_vector_geometry_pairs(V, size, data, a):
+    name = data.draw(st.sampled_from(GEOMETRY[size] + GEOMETRY_SHARED))
+    args = data.draw(geometry_arguments(V, size))
+    v = V(*a[:size])
+    before = components(v)
+    got_ok, got = attempt(getattr(v, "get_" + name), *args)
+    assert same_components(components(v), before)
+    to_ok, to = attempt(getattr(v, "to_" + name), *args)
+    assert got_ok == to_ok
+    if not to_ok:
+        assert type(to) is type(got)  # the messages may name the method
+        assert same_components(components(v), before)
+        return
+    assert to is v and type(got) is V
+    assert same_components(components(got), components(v))
+    check_vector_invariants(v, size)
+
+
+@pytest.mark.parametrize("V, size", VECTORS, ids=["Vector2", "Vector3"])
+@FUZZ
+@given(data=st.data(), a=st.lists(st.floats(width=32), min_size=3, max_size=3))
+def test_vector_geometry_plain_methods(V, size, data, a):
+    name = data.draw(st.sampled_from(GEOMETRY_PLAIN[size]))
+    args = data.draw(geometry_arguments(V, size))
+    v = V(*a[:size])
+    ok, result = attempt(getattr(v, name), *args)
+    if ok and name == "angle_to":
+        assert -180.0 < result <= 180.0 if size == 2 else 0.0 <= result <= 180.0
+    if ok and name == "as_polar":
+        length, angle = result
+        assert length >= 0.0 and -180.0 < angle <= 180.0
+        ok, back = attempt(Vector2.from_polar, length, angle)
+        assert ok and back.get_tuple() == pytest.approx(v.get_tuple(), rel=1e-5, abs=1e-30 + length * 1e-6)

@@ -551,3 +551,52 @@ def test_a_leak_is_noticed():
     with pytest.raises(AssertionError):
         check_no_leak(lambda: kept.append(A.v2))
     kept.clear()
+
+
+# ---------------------------------------------------------------------------------------------
+# Vector geometry: each to_/get_ pair on the shared argument vectors (the to_ form returns the
+# receiver, whose count must come out even), its refusals, and the plain geometric methods.
+
+def geometry_operations(V, a, b, size):
+    comps = tuple(range(1, size + 1))
+    zero = V()
+    if size == 3:
+        zero.__init__(0, 0, 0)
+    rotations = [("rotated", (30, b) if size == 3 else (30,)), ("rotated_rad", (0.5, b) if size == 3 else (0.5,))]
+    if size == 3:
+        rotations += [(f"rotated_{axis}", (30,)) for axis in "xyz"]
+    pairs = rotations + [("lerp", (b, 0.25)), ("slerp", (b, 0.25)), ("reflected", (b,)), ("projected", (b,)),
+                         ("moved_towards", (b, 0.5)), ("clamped_magnitude", (1.0,)), ("scaled_to_length", (2.0,))]
+
+    def pair(name, args):
+        def run():
+            getattr(a, "get_" + name)(*args)
+            assert getattr(a, "to_" + name)(*args) is a
+            a.__init__(*comps)
+        return run
+
+    refusals = lambda: (call(a.get_lerp, b, A.nan), call(a.to_slerp, zero, 0.5), call(a.to_reflected, zero),
+                        call(a.get_projected, zero), call(a.to_moved_towards, b, A.nan),
+                        call(a.to_clamped_magnitude, -1), call(a.get_scaled_to_length, A.bad),
+                        call(a.angle_to, zero), call(a.get_lerp, A.pair, 0.5), call(a.to_reflected, None),
+                        call(a.get_lerp, b, A.huge), call(a.get_lerp, b, t=0.5, x=1), call(a.to_rotated, A.text))
+    ops = {f"geometry_{name}": pair(name, args) for name, args in pairs}
+    ops["geometry_refusals"] = refusals
+    ops["geometry_plain"] = lambda: (a.angle_to(b), a.length_squared())
+    if size == 2:
+        ops["geometry_polar"] = lambda: (a.cross(b), a.as_polar(), V.from_polar(2, 30),
+                                         call(V.from_polar, A.nan, 0), call(V(A.nan, 0).as_polar))
+    else:
+        ops["geometry_axis_refused"] = lambda: call(a.get_rotated, 30, zero)
+    return ops
+
+
+GEOMETRY_OPERATIONS = {
+    **{f"vector2.{k}": v for k, v in geometry_operations(Vector2, A.v2, A.v2b, 2).items()},
+    **{f"vector3.{k}": v for k, v in geometry_operations(Vector3, A.v3, A.v3b, 3).items()},
+}
+
+
+@pytest.mark.parametrize("name", sorted(GEOMETRY_OPERATIONS))
+def test_geometry_operation_does_not_leak(name):
+    check_no_leak(GEOMETRY_OPERATIONS[name])

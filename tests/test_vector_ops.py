@@ -182,10 +182,16 @@ def test_vector_floor_division_divides_in_32_bits(V):
 
 
 @both
-def test_dot_and_length_sum_in_32_bits(V):
+def test_dot_sums_in_32_bits(V):
     # 1e8 + 1 is not a 32-bit float: it rounds to 1e8.
     assert mk(V, 1e8, 1, 0).dot(mk(V, 1, 1, 1)) == 1e8
-    assert mk(V, 1e4, 1, 0).length == 1e4
+
+
+@both
+def test_length_sums_the_squares_in_double(V):
+    # In 32 bits 1e8 + 1 would round to 1e8 and the length to 1e4.
+    assert mk(V, 1e4, 1, 0).length == math.sqrt(100000001.0)
+    assert mk(V, 1e4, 1, 0).length_squared() == 100000001.0
 
 
 @both

@@ -82,6 +82,16 @@ def vectors() -> None:
     a, b, c = u
     assert_type(a + b + c, float)
 
+    # Geometry: to_... returns the receiver's type for chaining, get_... a new vector.
+    assert_type(v.to_rotated(90).to_lerp(w, 0.5).to_clamped_magnitude(2), Vector2)
+    assert_type(v.get_rotated_rad(1.5).get_reflected(w).get_slerp(w, t=0.25), Vector2)
+    assert_type(v.get_moved_towards(w, max_distance=1).get_projected(w).get_scaled_to_length(3), Vector2)
+    assert_type(v.angle_to(w) + v.cross(w) + v.length_squared(), float)
+    assert_type(v.as_polar(), tuple[float, float])
+    assert_type(Vector2.from_polar(*v.as_polar()), Vector2)
+    assert_type(u.to_rotated(30, Vector3(0, 0, 1)).get_rotated_x(90).get_rotated_z_rad(0.5), Vector3)
+    assert_type(u.get_slerp(Vector3(1, 0, 0), 0.5).angle_to(u), float)
+
     q = Vector4(1, 2, 3, 4)
     q.w = 5
     assert_type(q.z, float)
@@ -160,6 +170,11 @@ def refused(v: Vector2, r: Rect, music: Music, sound: Sound, stream: AudioStream
     v.xx = v  # type: ignore[misc]
     v.length = 1.0  # type: ignore[misc]
     v.dot((1, 2))  # type: ignore[arg-type]
+    v.get_reflected((0, 1))  # type: ignore[arg-type]
+    v.get_lerp(Vector3(1, 2, 3), 0.5)  # type: ignore[arg-type]
+    v.length_squared + 1  # type: ignore[operator]
+    Vector3(1, 2, 3).get_rotated(90)  # type: ignore[call-arg]
+    Vector3(1, 2, 3).cross(v)  # type: ignore[arg-type]
     Vector2(1, 2, 3)  # type: ignore[call-overload]
     Vector2("ab")  # type: ignore[call-overload]
     Vector3(1, 2)  # type: ignore[call-overload]

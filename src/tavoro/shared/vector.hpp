@@ -380,12 +380,21 @@ Floats<V> mul(const Floats<V>& a, const Floats<V>& b) { return each<V>(a, b, [](
 // values just under a half do not round up.
 inline float round_half_away(float c) { return std::trunc(c + std::copysign(0.49999997f, c)); }
 
+// The sum of the squares in double precision: a square of a 32-bit float is exact there and
+// neither overflows nor underflows, so lengths are right across the whole 32-bit range
+// (in 32 bits, 1e20 squared is infinite and 1e-23 squared is zero).
+template <class V>
+double squared_length(const Floats<V>& a) {
+    double squares = 0.0;
+    for (float c : a) squares += static_cast<double>(c) * static_cast<double>(c);
+    return squares;
+}
+
 template <class V>
 Floats<V> normalized(const Floats<V>& a) {
-    float squares = 0.0f;
-    for (float c : a) squares += c * c;
-    if (squares == 0.0f) return {};
-    double k = 1.0 / static_cast<double>(std::sqrt(squares));
+    double squares = squared_length<V>(a);
+    if (squares == 0.0) return {};
+    double k = 1.0 / std::sqrt(squares);
     return each<V>(a, [k](float c) { return static_cast<float>(static_cast<double>(c) * k); });
 }
 
@@ -464,6 +473,27 @@ PyObject* nb_negative(PyObject* self) {
     return make<V>(each<V>(load(as_vector<V>(self)), [](float c) { return -c; }));
 }
 
+// Py_NewRef for a receiver handed straight back to the interpreter, as the in-place operators
+// do. The interpreter increments a count in its low 32 bits and decrements it with a 64-bit
+// read-modify-write a few instructions after the operator returns; a 64-bit read of a location
+// whose latest store was 32 bits wide cannot be forwarded from the store buffer and waits for the
+// store to reach the cache (a store-forwarding stall, about 5 ns here). So this reads the low half,
+// as the interpreter's own increment does (the operand's count was just stored that way), and
+// writes the whole count. The high half of a count is always zero in CPython 3.13's 64-bit
+// builds: increments saturate at the immortal value 0xffffffff, which is left alone. Other
+// layouts (free-threaded builds, later versions that keep flags beside the count) take Py_NewRef.
+template <class T>
+PyObject* new_ref_full_width(T* self) {
+    PyObject* object = reinterpret_cast<PyObject*>(self);
+#if SIZEOF_VOID_P > 4 && !defined(Py_GIL_DISABLED) && PY_VERSION_HEX < 0x030E0000
+    std::uint32_t count = static_cast<std::uint32_t>(object->ob_refcnt) + 1;
+    if (count != 0) object->ob_refcnt = static_cast<Py_ssize_t>(count);
+    return object;
+#else
+    return Py_NewRef(object);
+#endif
+}
+
 // In-place forms accept only a vector and return the receiver.
 template <class V, Floats<V> (*Op)(const Floats<V>&, const Floats<V>&)>
 PyObject* in_place(PyObject* self, PyObject* other) {
@@ -473,7 +503,7 @@ PyObject* in_place(PyObject* self, PyObject* other) {
     }
     V* v = as_vector<V>(self);
     store(v, Op(load(v), load(as_vector<V>(other))));
-    return Py_NewRef(self);
+    return new_ref_full_width(self);
 }
 
 template <class V>
@@ -556,7 +586,7 @@ PyObject* get_rounded_tuple(V* self) { return int_tuple<V>(each<V>(load(self), r
 template <class V>
 PyObject* to_round(V* self) {
     store(self, each<V>(load(self), round_half_away));
-    return Py_NewRef(self);
+    return new_ref_full_width(self);
 }
 
 template <class V>
@@ -565,7 +595,7 @@ PyObject* get_round(V* self) { return make<V>(each<V>(load(self), round_half_awa
 template <class V>
 PyObject* to_abs(V* self) {
     store(self, each<V>(load(self), [](float c) { return std::fabs(c); }));
-    return Py_NewRef(self);
+    return new_ref_full_width(self);
 }
 
 template <class V>
@@ -574,7 +604,7 @@ PyObject* get_abs(V* self) { return make<V>(each<V>(load(self), [](float c) { re
 template <class V>
 PyObject* to_neg(V* self) {
     store(self, each<V>(load(self), [](float c) { return -c; }));
-    return Py_NewRef(self);
+    return new_ref_full_width(self);
 }
 
 template <class V>
@@ -589,7 +619,7 @@ PyObject* deepcopy(V* self, PyObject* /*memo*/) { return make<V>(load(self)); }
 template <class V>
 PyObject* to_normalized(V* self) {
     store(self, normalized<V>(load(self)));
-    return Py_NewRef(self);
+    return new_ref_full_width(self);
 }
 
 template <class V>
@@ -605,11 +635,10 @@ template <class V>
 double dot_method(V* self, V* other) { return dot<V>(load(self), load(other)); }
 
 template <class V>
-PyObject* length_of(V* self, void*) {
-    float squares = 0.0f;
-    for (float c : load(self)) squares += c * c;
-    return PyFloat_FromDouble(std::sqrt(squares));
-}
+PyObject* length_of(V* self, void*) { return PyFloat_FromDouble(std::sqrt(squared_length<V>(load(self)))); }
+
+template <class V>
+double length_squared(V* self) { return squared_length<V>(load(self)); }
 
 // The operators by name, with the results of their slots (NotImplemented returned as a value).
 template <class V, binaryfunc Slot>
@@ -706,6 +735,7 @@ auto methods(Extra... extra) {
         frame::method<"distance_to", distance_to<V>, "other">("The distance to the vector other."),
         frame::method<"distance_squared_to", distance_squared_to<V>, "other">("The squared distance to the vector other."),
         frame::method<"dot", dot_method<V>, "other">("The dot product with the vector other, in 32-bit floats."),
+        frame::method<"length_squared", length_squared<V>>("The squared length, summed in double precision."),
         frame::slot_method<"__add__", operator_method<V, nb_add<V>>, "other">("The component-wise sum with a vector."),
         frame::slot_method<"__sub__", operator_method<V, nb_subtract<V>>, "other">("The component-wise difference with a vector."),
         frame::slot_method<"__mul__", operator_method<V, nb_multiply<V>>, "other">("The component-wise product with a vector, or the vector times a number."),
@@ -716,15 +746,17 @@ auto methods(Extra... extra) {
     };
 }
 
-template <class V>
-auto static_methods() {
+// The static constructors both sizes have, followed by `extra` and the terminating entry.
+template <class V, class... Extra>
+auto static_methods(Extra... extra) {
     using N = Names<V::size>;
-    auto shared = [](auto from_ints, auto from_floats, auto from_components) {
+    auto shared = [&](auto from_ints, auto from_floats, auto from_components) {
         return std::array{
             frame::static_method<V, N::from_self, copy_of<V>, "other">("A copy of the vector other."),
             frame::static_method<V, "from_tuple", from_tuple<V>, "other">("A new vector from the first items of a tuple."),
             frame::static_method<V, "from_list", from_list<V>, "other">("A new vector from the first items of a list."),
             from_ints, from_floats, from_components,
+            extra...,
             PyMethodDef{},
         };
     };
@@ -749,7 +781,7 @@ auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((out[n++] = component_property<V, I>()), ...);
     }(std::make_index_sequence<V::size>{});
-    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, in 32-bit floats.");
+    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, from the squares summed in double precision.");
     for (const char* name : swizzles) {
         out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name),
                                                     "A new vector of the components named, in that order.");

@@ -1,8 +1,9 @@
 // tavoro.vector2.vector2: the two-component vector. Everything it shares with Vector3 comes from
-// the vector templates; what is its own is the `data` property, `cfrom_struct` and its swizzles.
+// the vector templates; what is its own is the `data` property, `cfrom_struct`, its swizzles and
+// (from the geometry templates) its plane rotation, scalar cross product and polar form.
 #include "vector2.hpp"
 
-#include "../shared/vector.hpp"
+#include "../shared/vector_geometry.hpp"
 
 namespace tavoro {
 namespace {
@@ -47,8 +48,8 @@ constexpr Vector2Table table = [] {
 
 constexpr std::array<const char*, 4> swizzles = {"xx", "yy", "xy", "yx"};
 
-auto methods = vec::methods<V>();
-auto static_methods = vec::static_methods<V>();
+auto methods = vec::methods_with_geometry<V>();
+auto static_methods = vec::static_methods<V>(vec::from_polar_method<V>());
 auto properties = vec::properties<V>(swizzles, frame::property<"data", get_data, set_data>(
                                                         nullptr, "The components as a dict {'x': x, 'y': y}; takes any such mapping."));
 PyTypeObject type = vec::type_object<V>("tavoro.vector2.vector2.Vector2", methods.data(),

@@ -2,7 +2,7 @@
 // the vector templates; what is its own is the cross product and its swizzles.
 #include "vector3.hpp"
 
-#include "../shared/vector.hpp"
+#include "../shared/vector_geometry.hpp"
 
 namespace tavoro {
 namespace {
@@ -36,7 +36,7 @@ constexpr std::array<const char*, 27> swizzles = {
     "zxx", "zxy", "zxz", "zyx", "zyy", "zyz", "zzx", "zzy", "zzz",
 };
 
-auto methods = vec::methods<V>(frame::method<"cross", cross, "other">("The cross product with the vector other."));
+auto methods = vec::methods_with_geometry<V>(frame::method<"cross", cross, "other">("The cross product with the vector other."));
 auto static_methods = vec::static_methods<V>();
 auto properties = vec::properties<V>(swizzles);
 PyTypeObject type = vec::type_object<V>("tavoro.vector3.vector3.Vector3", methods.data(),
