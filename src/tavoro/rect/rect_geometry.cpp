@@ -319,25 +319,25 @@ constexpr const char* const* factor_refusal = &factor_message;
 std::span<const PyMethodDef> geometry_methods() {
     static const PyMethodDef defs[] = {
         xy_method<"to_moved", move, offset_refusal, false, true>(
-            "to_moved(x, y) or to_moved(offset)\n\nMoves the rectangle by x and y (or by the Vector2, "
-            "tuple or list offset) and returns it."),
+            "to_moved($self, *args)\n--\n\nMoves the rectangle by x and y, or by an offset x "
+            "alone (a Vector2, or a tuple or list of two numbers), and returns it."),
         xy_method<"get_moved", move, offset_refusal, false, false>(
-            "get_moved(x, y) or get_moved(offset)\n\nA new Rect moved by x and y (or by the Vector2, "
-            "tuple or list offset)."),
+            "get_moved($self, *args)\n--\n\nA new Rect moved by x and y, or by an offset x "
+            "alone (a Vector2, or a tuple or list of two numbers)."),
         xy_method<"to_inflated", inflate, amount_refusal, false, true>(
-            "to_inflated(x, y) or to_inflated(amount)\n\nGrows the rectangle about its centre by x in "
-            "width and y in height and returns it. Negative amounts shrink it, and may leave a "
+            "to_inflated($self, *args)\n--\n\nGrows the rectangle about its centre by x in "
+            "width and y in height (or by a pair x alone) and returns it. Negative amounts shrink it, and may leave a "
             "negative size, which is kept."),
         xy_method<"get_inflated", inflate, amount_refusal, false, false>(
-            "get_inflated(x, y) or get_inflated(amount)\n\nA new Rect grown about the centre by x in "
-            "width and y in height. Negative amounts shrink it, and may leave a negative size."),
+            "get_inflated($self, *args)\n--\n\nA new Rect grown about the centre by x in "
+            "width and y in height (or by a pair x alone). Negative amounts shrink it, and may leave a negative size."),
         xy_method<"to_scaled", scale, factor_refusal, true, true>(
-            "to_scaled(factor) or to_scaled(x, y)\n\nScales the size about the centre by factor (or "
-            "by x and y, or a Vector2, tuple or list of them) and returns the rectangle. The sign of "
+            "to_scaled($self, *args)\n--\n\nScales the width by x and the height by y "
+            "about the centre (x alone: one number for both, or a pair) and returns the rectangle. The sign of "
             "a factor is ignored: a size is never mirrored."),
         xy_method<"get_scaled", scale, factor_refusal, true, false>(
-            "get_scaled(factor) or get_scaled(x, y)\n\nA new Rect with the size scaled about the "
-            "centre by factor (or by x and y). The sign of a factor is ignored."),
+            "get_scaled($self, *args)\n--\n\nA new Rect with the width scaled by x and the "
+            "height by y about the centre (x alone: one number for both, or a pair). The sign of a factor is ignored."),
         frame::method<"to_clamped", to_rect_op<clamp>, "other">(
             "Moves the rectangle the least distance that puts it inside other and returns it; along "
             "an axis where it is larger than other, it is centred on other. The size stays."),
@@ -368,7 +368,7 @@ std::span<const PyMethodDef> geometry_methods() {
             "contained in nothing."),
         {"clip_line", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&clip_line_entry)),
          METH_FASTCALL | METH_KEYWORDS,
-         "clip_line(x1, y1, x2, y2), clip_line(a, b) or clip_line(line)\n\nThe part of the segment "
+         "clip_line($self, *args)\n--\n\nclip_line(x1, y1, x2, y2), clip_line(a, b) or clip_line(line): the part of the segment "
          "from (x1, y1) to (x2, y2) inside the rectangle, borders included, as a tuple of two "
          "Vector2 in the segment's direction; an empty tuple when no point of it is inside (also "
          "when a coordinate is NaN or infinite, or the rectangle has a negative side). The ends a and b take any form collide_point takes; line is a list or "
