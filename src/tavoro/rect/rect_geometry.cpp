@@ -71,6 +71,7 @@ void scale(rl::Rectangle& r, double fx, double fy) {
 // Along one axis: moved the least distance that puts [start, start + extent] inside
 // [low, low + span]; centred on it when it is larger.
 double clamped(double start, double extent, double low, double span) {
+    if (low != low || span != span) return nan;
     if (extent >= span) return low + span * 0.5 - extent * 0.5;
     if (start < low) return low;
     if (start + extent > low + span) return low + span - extent;
@@ -286,9 +287,12 @@ PyObject* clipped_line(const rl::Rectangle& r, const double (&line)[4]) {
         !narrow(-dx, x1 - e.x, t0, t1) || !narrow(dx, e.right - x1, t0, t1) ||
         !narrow(-dy, y1 - e.y, t0, t1) || !narrow(dy, e.bottom - y1, t0, t1))
         return PyTuple_New(0);
-    // The ends that are inside are kept exactly.
-    double ax = t0 == 0 ? x1 : x1 + t0 * dx, ay = t0 == 0 ? y1 : y1 + t0 * dy;
-    double bx = t1 == 1 ? x2 : x1 + t1 * dx, by = t1 == 1 ? y2 : y1 + t1 * dy;
+    // The ends that are inside are kept exactly; a cut end is held to the borders, which it
+    // lies on but for rounding.
+    auto held = [](double v, double low, double high) { return v < low ? low : (v > high ? high : v); };
+    double ax = x1, ay = y1, bx = x2, by = y2;
+    if (t0 != 0) ax = held(x1 + t0 * dx, e.x, e.right), ay = held(y1 + t0 * dy, e.y, e.bottom);
+    if (t1 != 1) bx = held(x1 + t1 * dx, e.x, e.right), by = held(y1 + t1 * dy, e.y, e.bottom);
     frame::Ref a(Vector2::vtable->__pyx_new(ax, ay));
     frame::Ref b(a ? Vector2::vtable->__pyx_new(bx, by) : nullptr);
     return b ? PyTuple_Pack(2, a.get(), b.get()) : nullptr;
