@@ -277,22 +277,24 @@ bool any_nan(std::initializer_list<double> values) {
 }
 
 // The part of the segment inside the rectangle, borders included, as a tuple of two Vector2, or
-// an empty tuple when no point of it is inside, or when an end is not finite.
+// an empty tuple when no point of it is inside (collide_point's rules), or when an end is not
+// finite.
 PyObject* clipped_line(const rl::Rectangle& r, const double (&line)[4]) {
     Edges e = edges(r);
     double x1 = line[0], y1 = line[1], x2 = line[2], y2 = line[3];
     double dx = x2 - x1, dy = y2 - y1, t0 = 0, t1 = 1;
-    if (r.width < 0 || r.height < 0 || !all_finite({x1, y1, x2, y2}) ||
-        any_nan({dx, dy, e.x, e.y, e.right, e.bottom}) ||
+    if (!all_finite({x1, y1, x2, y2}) || any_nan({dx, dy, e.x, e.y, e.right, e.bottom}) ||
+        e.right < e.x || e.bottom < e.y ||
         !narrow(-dx, x1 - e.x, t0, t1) || !narrow(dx, e.right - x1, t0, t1) ||
         !narrow(-dy, y1 - e.y, t0, t1) || !narrow(dy, e.bottom - y1, t0, t1))
         return PyTuple_New(0);
-    // The ends that are inside are kept exactly; a cut end is held to the borders, which it
-    // lies on but for rounding.
+    // An end inside is kept exactly; a cut end is held to the borders, which it lies on but for
+    // rounding (also where rounding lost a tiny part of the segment's direction).
     auto held = [](double v, double low, double high) { return v < low ? low : (v > high ? high : v); };
-    double ax = x1, ay = y1, bx = x2, by = y2;
-    if (t0 != 0) ax = held(x1 + t0 * dx, e.x, e.right), ay = held(y1 + t0 * dy, e.y, e.bottom);
-    if (t1 != 1) bx = held(x1 + t1 * dx, e.x, e.right), by = held(y1 + t1 * dy, e.y, e.bottom);
+    double ax = t0 == 0 ? x1 : x1 + t0 * dx, ay = t0 == 0 ? y1 : y1 + t0 * dy;
+    double bx = t1 == 1 ? x2 : x1 + t1 * dx, by = t1 == 1 ? y2 : y1 + t1 * dy;
+    ax = held(ax, e.x, e.right), ay = held(ay, e.y, e.bottom);
+    bx = held(bx, e.x, e.right), by = held(by, e.y, e.bottom);
     frame::Ref a(Vector2::vtable->__pyx_new(ax, ay));
     frame::Ref b(a ? Vector2::vtable->__pyx_new(bx, by) : nullptr);
     return b ? PyTuple_Pack(2, a.get(), b.get()) : nullptr;
@@ -375,7 +377,8 @@ std::span<const PyMethodDef> geometry_methods() {
          "clip_line($self, *args)\n--\n\nclip_line(x1, y1, x2, y2), clip_line(a, b) or clip_line(line): the part of the segment "
          "from (x1, y1) to (x2, y2) inside the rectangle, borders included, as a tuple of two "
          "Vector2 in the segment's direction; an empty tuple when no point of it is inside (also "
-         "when a coordinate is NaN or infinite, or the rectangle has a negative side). The ends a and b take any form collide_point takes; line is a list or "
+         "when a coordinate is NaN or infinite; a rectangle with a negative side has no point "
+         "inside). The ends a and b take any form collide_point takes; line is a list or "
          "tuple of four numbers or of two points."},
     };
     return defs;
