@@ -151,4 +151,6 @@ def test_an_element_whose_conversion_raises():
 def test_results_are_new_lists_of_ints():
     first, second = RECT.collide_list_all([RECT]), RECT.collide_list_all([RECT])
     assert first == second == [0] and first is not second
-    assert all(type(i) is int for i in RECT.collide_points([(1, 1)] * 300))
+    many = RECT.collide_points([(1.0, 1.0), (1, 1), (20.0, 1.0)] * 300)  # hits beyond one block
+    assert many == [i for i in range(900) if i % 3 != 2]
+    assert all(type(i) is int for i in many)
