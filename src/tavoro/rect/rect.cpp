@@ -914,8 +914,8 @@ const frame::ModuleDef module = {
 
 namespace rect_parts {
 
-bool point_values(PyObject* point, double (&out)[2]) { return point_forms(point, out); }
-bool rect_values(PyObject* other, double (&out)[4]) { return rect_forms(other, out); }
+bool any_point_values(PyObject* point, double (&out)[2]) { return point_forms(point, out); }
+bool any_rect_values(PyObject* other, double (&out)[4]) { return rect_forms(other, out); }
 bool pair_values(PyObject* pair, double (&out)[2], const char* refusal) {
     return tavoro::pair_values(pair, out, refusal);
 }

@@ -36,8 +36,23 @@ inline bool overlaps(const Edges& e, const double (&o)[4]) {
 // The argument forms of collide_point (a Vector2, or a list or tuple of two numbers) and of
 // collide_rect (a Rect, a Vector4, or a list or tuple of four numbers), as doubles. False with
 // the dispatchers' own exception set when the form is refused.
-bool point_values(PyObject* point, double (&out)[2]);
-bool rect_values(PyObject* other, double (&out)[4]);
+bool any_point_values(PyObject* point, double (&out)[2]);
+bool any_rect_values(PyObject* other, double (&out)[4]);
+
+// The same, with the usual forms, an exact Vector2 or Rect, read here without a call.
+inline bool point_values(PyObject* point, double (&out)[2]) {
+    if (!Py_IS_TYPE(point, Vector2::type)) return any_point_values(point, out);
+    const rl::Vector2& v = reinterpret_cast<Vector2*>(point)->data;
+    out[0] = v.x, out[1] = v.y;
+    return true;
+}
+
+inline bool rect_values(PyObject* other, double (&out)[4]) {
+    if (!Py_IS_TYPE(other, R::type)) return any_rect_values(other, out);
+    const rl::Rectangle& r = as_rect(other)->_raw;
+    out[0] = r.x, out[1] = r.y, out[2] = r.width, out[3] = r.height;
+    return true;
+}
 
 // A pair given as a Vector2 or a list or tuple of two numbers; `refusal` is the ValueError for
 // anything else.
