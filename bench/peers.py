@@ -168,7 +168,8 @@ def geometry_rows(n, row):
 
 
 def rect_rows():
-    head = "r = R(10.0, 20.0, 30.0, 40.0); s = R(25.0, 30.0, 5.0, 5.0); x, y, w, h = 1.0, 2.0, 3.0, 4.0; px, py = 15.0, 25.0"
+    head = ("r = R(10.0, 20.0, 30.0, 40.0); s = R(25.0, 30.0, 5.0, 5.0); x, y, w, h = 1.0, 2.0, 3.0, 4.0; px, py = 15.0, 25.0; "
+            "few = [R(100.0 + i, 0.0, 1.0, 1.0) for i in range(7)] + [R(12.0, 22.0, 1.0, 1.0), R(0.0, 0.0, 11.0, 21.0), s]")
     setups = {
         "tavoro": f"R = Rect; P = Vector2; {head}; p = P(px, py)",
         "pygame-ce": f"R = pygame.FRect; P = pygame.math.Vector2; {head}; p = P(px, py)",
@@ -192,6 +193,55 @@ def rect_rows():
             "(bench/instructions.py)"),
         row("r.center", "other", "r.center", "r.center", "pygame-ce returns a tuple, tavoro a Vector2"),
         row("r.right = 5.0", "other", "r.right = 5.0", "r.right = 5.0"),
+        row("move", "arith", "r.get_moved(x, y)", "r.move(x, y)"),
+        row("inflate", "arith", "r.get_inflated(x, y)", "r.inflate(x, y)"),
+        row("clip", "arith", "r.get_clipped(s)", "r.clip(s)"),
+        row("union", "arith", "r.get_union(s)", "r.union(s)"),
+        row("collidelist, 10 rects, first hit 8th", "collision", "r.collide_list(few)", "r.collidelist(few)"),
+        row("collidelistall, 10 rects, 3 hits", "collision", "r.collide_list_all(few)",
+            "r.collidelistall(few)"),
+    ]
+
+
+# The batch collision tests over 1,000 rectangles (or points) drawn from one seed, against
+# pygame-ce's and, as the floor, a Python loop of tavoro's own single test.
+BATCH = 1000
+
+BATCH_SETUP = """
+rng = random.Random(3)
+r = R(100.0, 100.0, 200.0, 150.0)
+rs = [R(rng.uniform(0.0, 800.0), rng.uniform(0.0, 600.0), rng.uniform(1.0, 60.0), rng.uniform(1.0, 60.0))
+      for _ in range({n})]
+pts = [P(rng.uniform(0.0, 800.0), rng.uniform(0.0, 600.0)) for _ in range({n})]
+misses = [R(1000.0 + i, 0.0, 1.0, 1.0) for i in range({n})]
+"""
+
+
+def batch_rows():
+    setup = BATCH_SETUP.format(n=BATCH)
+    kinds = {
+        "tavoro": "R = Rect; P = Vector2",
+        "pygame-ce": "R = pygame.FRect; P = pygame.math.Vector2",
+        "floor": "R = Rect; P = Vector2",
+    }
+
+    def row(label, statements, note=""):
+        cells = {c: (s, kinds[c] + "\n" + setup) for c, s in statements.items() if s is not None}
+        return Row("Rect batch", label, "collision", cells, note=note)
+
+    note = ("floor: a Python loop of tavoro's own collide_rect or collide_point over the same "
+            "list, so tavoro / floor is the gain of one native call over that loop")
+    return [
+        row("collide_list_all, 1,000 rects", {
+            "tavoro": "r.collide_list_all(rs)", "pygame-ce": "r.collidelistall(rs)",
+            "floor": "[i for i, s in enumerate(rs) if r.collide_rect(s)]"}, note),
+        row("collide_list, 1,000 rects, no hit", {
+            "tavoro": "r.collide_list(misses)", "pygame-ce": "r.collidelist(misses)",
+            "floor": "next((i for i, s in enumerate(misses) if r.collide_rect(s)), -1)"}, note),
+        row("collide_points, 1,000 points", {
+            "tavoro": "r.collide_points(pts)", "pygame-ce": None,
+            "floor": "[i for i, p in enumerate(pts) if r.collide_point(p)]"},
+            note + "; pygame-ce has no batch point test"),
     ]
 
 
@@ -476,7 +526,7 @@ def main():
     parser.add_argument("--no-write", action="store_true", help="do not write bench/results.md")
     args = parser.parse_args()
 
-    rows = vector_rows(2) + vector_rows(3) + rect_rows() + loop_rows() + audio_rows()
+    rows = vector_rows(2) + vector_rows(3) + rect_rows() + batch_rows() + loop_rows() + audio_rows()
     if args.only:
         rows = [r for r in rows if args.only in r.label or args.only in r.group]
 

@@ -495,3 +495,65 @@ def test_no_leak(call):
     finally:
         tracemalloc.stop()
     assert grown < 300 * 500
+
+
+# ---------------------------------------------------------------------------------------------
+# Look-up by name, iteration and length
+
+
+def test_names_iterate_in_palette_order_and_count_152():
+    for palette in (colors, Colors()):
+        assert list(palette) == NAMES
+        assert len(palette) == 152
+
+
+@pytest.mark.parametrize("name", ["Tomato", "Blank", "LightGoldenrodYellow", "Grey", "AliceBlue", "YellowGreen"])
+def test_subscript_and_get_return_the_entry_itself(name):
+    palette = Colors()
+    entry = getattr(palette, name)
+    assert palette[name] is entry
+    for spelled in (name, name.lower(), name.upper(), name.swapcase()):
+        assert palette.get(spelled) is entry
+        assert palette.get(spelled, 0) is entry
+
+
+def test_lookups_follow_replaced_and_cleared_entries():
+    palette = Colors()
+    tint = Color(1, 2, 3, 4)
+    palette.Red = tint
+    del palette.Blue
+    assert palette["Red"] is tint and palette.get("red") is tint
+    assert palette["Blue"] is None and palette.get("BLUE", 7) is None
+
+
+@pytest.mark.parametrize("key", ["tomato", "TOMATO", "Tomato ", "Tomato\0", "", "Zzz", "\ud800", "Tomatö",
+                                 1, None, (1, 2), b"Tomato", 1.5])
+def test_subscript_takes_only_exact_names(key):
+    with pytest.raises(KeyError) as info:
+        colors[key]
+    assert info.value.args == (key,)
+
+
+@pytest.mark.parametrize("key", ["Tomato ", "Zzz", "", "\ud800", 1, None, b"tomato", "Gray\0"])
+def test_get_gives_the_default_for_other_keys(key):
+    sentinel = object()
+    assert colors.get(key) is None
+    assert colors.get(key, sentinel) is sentinel
+
+
+@pytest.mark.parametrize("args, kwargs", [((), {}), (("Red", 1, 2), {}), (("Red",), {"default": 1})])
+def test_get_refuses_other_arguments(args, kwargs):
+    with pytest.raises(TypeError):
+        colors.get(*args, **kwargs)
+
+
+def test_names_differ_in_more_than_case():
+    assert len({name.lower() for name in colors}) == 152
+
+
+def test_subclass_looks_up_by_name():
+    class Mine(Colors):
+        pass
+
+    mine = Mine()
+    assert mine["Red"] is mine.Red and mine.get("red") is mine.Red and len(mine) == 152

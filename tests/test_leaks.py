@@ -323,6 +323,86 @@ def rect_operations():
     return ops
 
 
+# Rect: named points, moving and resizing, clip_line and the batch collision tests, with good
+# and refused arguments alike.
+def rect_geometry_operations():
+    r, o = A.r, A.r2
+    points = ["topleft", "topright", "bottomleft", "bottomright", "midtop", "midbottom", "midleft",
+              "midright", "size"]
+    pairs = ["moved", "inflated", "scaled", "clamped", "union", "clipped", "fitted"]
+    arguments = [(A.v2,), (A.pair,), (A.pair_list,), (1, 2), (o,), (A.quad,), (A.quad_list,),
+                 (A.v4,), (), (None,), (A.bad,), (1, A.bad), (A.text,), (A.lying,), (A.bad_items,),
+                 (A.bad_length,), ((A.bad, 1),), (A.huge, 1), (A.nan, A.nan), (1, 2, 3)]
+    lines = [(1, 2, 3, 4), (A.pair, A.v2), (A.quad,), ([A.pair, A.pair_list],), ((A.bad, 1), A.pair),
+             (1, 2, 3, A.bad), (A.lying,), (A.bad_items,), (A.nan, 0, 1, 1), (-20, 5, 20, 5), (None,),
+             (1, 2, 3), ()]
+
+    def named_points():
+        for name in points:
+            setattr(r, name, getattr(r, name))
+            for value in (A.bad, None, (1,), [A.bad, 1], A.half_mapping):
+                call(setattr, r, name, value)
+            call(delattr, r, name)
+        r.__init__(0, 0, 10, 10)
+
+    def moves():
+        for name in pairs:
+            for args in arguments:
+                call(getattr(r, "get_" + name), *args)
+                call(getattr(r, "to_" + name), *args)
+            call(getattr(r, "get_" + name), o, other=o)
+            r.__init__(0, 0, 10, 10)
+        for args in arguments:
+            call(r.contains, *args)
+
+    def clip_lines():
+        for args in lines:
+            call(r.clip_line, *args)
+        call(r.clip_line, 1, 2, 3, 4, x=1)
+
+    emptying = []
+
+    class Emptying:
+        def __float__(self):
+            emptying.clear()
+            return 1.0
+
+    def batches():
+        rects = [o, A.quad, A.quad_list, A.v4, (1.0, 2.0, 3.0, 4.0), (50, 50, 1, 1)]
+        pts = [A.v2, A.pair, A.pair_list, (1.0, 2.0), (50, 50)]
+        for items in (rects, tuple(rects), rects * 50, [], [o, None], [A.bad_items], [(1, A.bad, 1, 1)],
+                      [A.lying], None, A.text, iter(rects)):
+            call(r.collide_list, items)
+            call(r.collide_list_all, items)
+        for items in (pts, tuple(pts), pts * 50, [], [A.pair, None], [(A.bad, 1)], [A.bad_length], None):
+            call(r.collide_points, items)
+        emptying[:] = [(Emptying(), 1, 1, 1), o, o]
+        call(r.collide_list_all, emptying)
+        emptying[:] = [(Emptying(), 1), A.pair]
+        call(r.collide_points, emptying)
+
+    return {"named_points": named_points, "moves": moves, "clip_line": clip_lines,
+            "batches": batches}
+
+
+# The palette's look-up by name.
+def palette_lookup_operations():
+    palette = Colors()
+    keys = ["Tomato", "tomato", "Zzz", "", "\ud800", 1, None, (1, 2), A.text]
+
+    def lookups():
+        for key in keys:
+            call(palette.__getitem__, key)
+            palette.get(key)
+            palette.get(key, A.pair)
+        call(palette.get)
+        call(palette.get, "Red", 1, 2)
+        call(palette.get, "Red", default=1)
+        list(palette), len(palette)
+
+    return {"lookup": lookups}
+
+
 def parser_operations():
     inputs = [A.v2, A.pair, A.pair_list, A.quad, A.quad_list, A.r, A.color, A.triple, A.seq2, A.seq4,
               A.lying, A.bad_items, A.bad_length, (A.bad, 1), [1, A.bad], (1, 2, A.bad), A.text, None,
@@ -459,6 +539,8 @@ def operations():
         ("rect", rect_operations()),
         ("parser", parser_operations()),
         ("colors", palette_operations()),
+        ("rect_geometry", rect_geometry_operations()),
+        ("colors_lookup", palette_lookup_operations()),
         ("glyph_info", glyph_operations()),
     ]:
         ops.update({f"{prefix}.{name}": op for name, op in table.items()})

@@ -116,6 +116,26 @@ def rectangles() -> None:
     left, top, width, height = r
     assert_type(width, float)
     assert_type(list(r), list[float])
+    r.topleft = (0, 0)
+    r.midbottom = Vector2(5, 5)
+    r.size = [3, 4]
+    assert_type(r.bottomright, Vector2)
+    assert_type(r.size, Vector2)
+    assert_type(r.get_moved(1, 2), Rect)
+    assert_type(r.to_moved(Vector2(1, 2)), Rect)
+    assert_type(r.get_inflated((2, 2)), Rect)
+    assert_type(r.get_scaled(0.5), Rect)
+    assert_type(r.to_scaled(2, 3), Rect)
+    assert_type(r.get_clamped((0, 0, 100, 100)), Rect)
+    assert_type(r.to_union(Rect(0, 0, 1, 1)), Rect)
+    assert_type(r.get_clipped(Vector4(0, 0, 5, 5)), Rect)
+    assert_type(r.get_fitted([0, 0, 10, 10]), Rect)
+    assert_type(r.contains((1, 1, 1, 1)), bool)
+    assert_type(r.clip_line(0, 0, 10, 10), tuple[Vector2, Vector2] | tuple[()])
+    assert_type(r.clip_line((0, 0), Vector2(10, 10)), tuple[Vector2, Vector2] | tuple[()])
+    assert_type(r.collide_list([r, (0, 0, 1, 1)]), int)
+    assert_type(r.collide_list_all((r, Vector4(0, 0, 1, 1))), list[int])
+    assert_type(r.collide_points([Vector2(), (1, 2)]), list[int])
 
 
 def palette() -> None:
@@ -127,6 +147,11 @@ def palette() -> None:
     own.Blue = None
     del own.Green
     assert_type(own.CornflowerBlue.r, int)
+    assert_type(colors["Tomato"], Color)
+    assert_type(colors.get("tomato"), Color | None)
+    assert_type(colors.get("tomato", colors.Red), Color)
+    assert_type(len(colors), int)
+    assert_type(list(colors), list[str])
 
 
 def audio(path: str) -> None:
@@ -183,6 +208,8 @@ def refused(v: Vector2, r: Rect, music: Music, sound: Sound, stream: AudioStream
     Rect(1, 2, 3)  # type: ignore[call-overload]
     colors.Red = (255, 0, 0, 255)  # type: ignore[assignment]
     Colors(1)  # type: ignore[call-arg]
+    colors[1]  # type: ignore[index]
+    r.collide_list(r)  # type: ignore[arg-type]
     music.looping = 1  # type: ignore[assignment]
     music.valid = True  # type: ignore[misc]
     sound.stream = None  # type: ignore[misc]

@@ -3,16 +3,22 @@
 // The ready instance `colors` is made when the module executes.
 //
 // The palette table in colors.hpp drives everything here: the record's slots, one descriptor per
-// row (its closure is the row's index) and the colours that __init__ makes.
+// row (its closure is the row's index), the colours that __init__ makes, and the look-up by name
+// (colors["Tomato"], colors.get("tomato")), iteration over the names and len().
 #include "colors.hpp"
 
 #include "../shared/siblings.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 namespace tavoro {
 namespace {
+
+constexpr const char* get_count_message = "get() takes 1 or 2 positional arguments (%zd given)";
 
 using P = Colors;
 
@@ -141,6 +147,111 @@ int set_entry(PyObject* self, PyObject* value, void* row) {
     return 0;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Look-up by name
+
+// ASCII letters compared without case: the palette's names are ASCII and differ in more than
+// case, which the module checks when it executes.
+int compare_folded(std::string_view a, std::string_view b) {
+    std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// The rows ordered by their names without case, for a binary search.
+std::array<std::uint8_t, palette_size> rows_by_name = [] {
+    std::array<std::uint8_t, palette_size> rows{};
+    for (std::size_t i = 0; i < palette_size; ++i) rows[i] = static_cast<std::uint8_t>(i);
+    std::sort(rows.begin(), rows.end(), [](std::uint8_t a, std::uint8_t b) {
+        return compare_folded(palette[a].name, palette[b].name) < 0;
+    });
+    return rows;
+}();
+
+bool names_differ_without_case() {
+    for (std::size_t i = 1; i < palette_size; ++i)
+        if (compare_folded(palette[rows_by_name[i - 1]].name, palette[rows_by_name[i]].name) == 0)
+            return false;
+    return true;
+}
+
+// The row named by `key`, exactly or ignoring case; -1 for anything that names no row (also a
+// key that is not a str). Never fails.
+int find_row(PyObject* key, bool ignore_case) {
+    if (!PyUnicode_Check(key)) return -1;
+    Py_ssize_t length;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &length);
+    if (!text) {  // a lone surrogate: no name has one
+        PyErr_Clear();
+        return -1;
+    }
+    std::string_view wanted(text, static_cast<std::size_t>(length));
+    auto found = std::lower_bound(rows_by_name.begin(), rows_by_name.end(), wanted,
+                                  [](std::uint8_t row, std::string_view name) {
+                                      return compare_folded(palette[row].name, name) < 0;
+                                  });
+    if (found == rows_by_name.end() || compare_folded(palette[*found].name, wanted) != 0) return -1;
+    if (!ignore_case && wanted != palette[*found].name) return -1;
+    return *found;
+}
+
+// colors["Name"]: the entry under exactly that name; KeyError for any other key.
+PyObject* subscript(PyObject* self, PyObject* key) {
+    int row = find_row(key, false);
+    if (row >= 0) return Py_NewRef(as_colors(self)->entries[row]);
+    // The key as the exception's one argument, as dict does (a tuple or None key stays whole).
+    frame::Ref error(PyObject_CallOneArg(PyExc_KeyError, key));
+    if (error) PyErr_SetObject(PyExc_KeyError, error.get());
+    frame::traceback(P::type, "__getitem__");
+    return nullptr;
+}
+
+Py_ssize_t length(PyObject*) { return palette_size; }
+
+// The names, in palette order, made once when the module executes.
+PyObject* names = nullptr;
+
+PyObject* iterate(PyObject*) { return PyObject_GetIter(names); }
+
+// get(name, default=None): the entry whose name matches ignoring case, else default.
+PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+        frame::raise_keyword_refused("get", PyTuple_GET_ITEM(kwnames, 0));
+    } else if (nargs < 1 || nargs > 2) {
+        PyErr_Format(PyExc_TypeError, get_count_message, nargs);
+    } else {
+        int row = find_row(args[0], true);
+        if (row >= 0) return Py_NewRef(as_colors(self)->entries[row]);
+        return Py_NewRef(nargs == 2 ? args[1] : Py_None);
+    }
+    frame::traceback(P::type, "get");
+    return nullptr;
+}
+
+PyMethodDef methods[] = {
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(get)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "get($self, name, default=None, /)\n--\n\nThe entry whose name matches name ignoring case "
+     "(colors.get(\"tomato\") is colors.Tomato), or default when no name does."},
+    {},
+};
+
+PyMappingMethods mapping_methods = [] {
+    PyMappingMethods m{};
+    m.mp_length = length;
+    m.mp_subscript = subscript;
+    return m;
+}();
+
+// ---------------------------------------------------------------------------------------------
+// The type
+
 std::array<PyGetSetDef, palette_size + 1> properties = [] {
     std::array<PyGetSetDef, palette_size + 1> defs{};
     for (std::size_t i = 0; i < palette_size; ++i)
@@ -154,9 +265,12 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE);
     t.tp_dealloc = dealloc;
-    t.tp_doc = "The 152 named colors, each a Color; an entry may be replaced by a Color or cleared with None.";
+    t.tp_doc = "The 152 named colors, each a Color; an entry may be replaced by a Color or cleared with None.\nLooked up by name with palette[\"Tomato\"] (exact name) or palette.get(\"tomato\") (any case); iterating gives the names in palette order, and len() is 152.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
+    t.tp_as_mapping = &mapping_methods;
+    t.tp_iter = iterate;
+    t.tp_methods = methods;
     t.tp_getset = properties.data();
     t.tp_init = tp_init;
     t.tp_new = tp_new;
@@ -166,6 +280,20 @@ PyTypeObject type = [] {
 
 // The ready instance, made last, once Color is bound.
 int make_ready_instance(PyObject* module) {
+    if (!names_differ_without_case()) {
+        PyErr_SetString(PyExc_RuntimeError, "two palette names differ only in case");
+        return -1;
+    }
+    if (!names) {
+        frame::Ref made(PyTuple_New(palette_size));
+        if (!made) return -1;
+        for (std::size_t i = 0; i < palette_size; ++i) {
+            PyObject* name = PyUnicode_InternFromString(palette[i].name);
+            if (!name) return -1;
+            PyTuple_SET_ITEM(made.get(), i, name);
+        }
+        names = made.release();
+    }
     if (make_row_arguments() < 0) return -1;
     frame::Ref colors(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&type)));
     if (!colors) return -1;

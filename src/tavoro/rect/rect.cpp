@@ -7,12 +7,14 @@
 // with the interpreter's own operators (with a plain-double shortcut where that gives the same
 // answer).
 #include "rect.hpp"
+#include "rect_parts.hpp"
 
 #include "../shared/dispatch.hpp"
 #include "../shared/sequence.hpp"
 
 
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 
 namespace tavoro {
@@ -345,36 +347,37 @@ int overlaps(const R* self, const double (&o)[4]) {
     return o[0] + o[2] > e.x && e.right > o[0] && o[1] + o[3] > e.y && e.bottom > o[1];
 }
 
+// Every form collide_point takes, as doubles.
+bool point_forms(PyObject* point, double (&p)[2]) {
+    if (PyTuple_CheckExact(point) && PyTuple_GET_SIZE(point) == 2)
+        return frame::to_double(PyTuple_GET_ITEM(point, 0), p[0]) &&
+               frame::to_double(PyTuple_GET_ITEM(point, 1), p[1]);
+    if (frame::is_instance<Vector2>(point)) return vector2_values(point, p);
+    if (is_list_or_tuple(point)) return sequence_values(point, p, point_message);
+    PyErr_SetString(PyExc_ValueError, point_message);
+    return false;
+}
+
+// Every form collide_rect takes, as doubles.
+bool rect_forms(PyObject* other, double (&o)[4]) {
+    if (frame::is_instance<R>(other)) {
+        rect_values(other, o);
+        return true;
+    }
+    if (frame::is_instance<Vector4>(other)) return vector4_values(other, o);
+    if (is_list_or_tuple(other)) return sequence_values(other, o, other_rect_message);
+    PyErr_SetString(PyExc_ValueError, other_rect_message);
+    return false;
+}
+
 int point_dispatch(R* self, PyObject* point) {
     double p[2];
-    if (PyTuple_CheckExact(point) && PyTuple_GET_SIZE(point) == 2) {
-        if (!frame::to_double(PyTuple_GET_ITEM(point, 0), p[0]) ||
-            !frame::to_double(PyTuple_GET_ITEM(point, 1), p[1]))
-            return -1;
-    } else if (frame::is_instance<Vector2>(point)) {
-        if (!vector2_values(point, p)) return -1;
-    } else if (is_list_or_tuple(point)) {
-        if (!sequence_values(point, p, point_message)) return -1;
-    } else {
-        PyErr_SetString(PyExc_ValueError, point_message);
-        return -1;
-    }
-    return contains(self, p);
+    return point_forms(point, p) ? contains(self, p) : -1;
 }
 
 int rect_dispatch(R* self, PyObject* other) {
     double o[4];
-    if (frame::is_instance<R>(other)) {
-        rect_values(other, o);
-    } else if (frame::is_instance<Vector4>(other)) {
-        if (!vector4_values(other, o)) return -1;
-    } else if (is_list_or_tuple(other)) {
-        if (!sequence_values(other, o, other_rect_message)) return -1;
-    } else {
-        PyErr_SetString(PyExc_ValueError, other_rect_message);
-        return -1;
-    }
-    return overlaps(self, o);
+    return rect_forms(other, o) ? overlaps(self, o) : -1;
 }
 
 // x <= point.x <= right, then y <= point.y <= bottom; the y coordinate is read only when the
@@ -610,7 +613,7 @@ PyObject* call_predicate(R* self, P argument) {
 
 using Table = RectTable;
 
-PyMethodDef methods[] = {  // in the order of Method
+PyMethodDef own_methods[] = {  // in the order of Method
     frame::method<"get_width", call_getter<&Table::get_width>>("The width."),
     frame::method<"get_height", call_getter<&Table::get_height>>("The height."),
     frame::method<"collide_point", call_predicate<PyObject*, PyObject*, point_dispatch>, "point">("Whether point (a Vector2, or a tuple or list of two numbers) lies inside or on the border."),
@@ -624,8 +627,23 @@ PyMethodDef methods[] = {  // in the order of Method
     frame::method<"collide_rect_list", call_predicate<ListOrNone, PyObject*, rect_sequence>, "other">("Whether the list other [x, y, width, height] overlaps this rectangle."),
     frame::method<"get_vector4", call_getter<&Table::get_vector4>>("The rectangle as a Vector4 (x, y, width, height)."),
     frame::method<"get_tuple", call_getter<&Table::get_tuple>>("The rectangle as a tuple (x, y, width, height)."),
-    {},
 };
+
+// The type's methods: its own first, where the override lookup finds them by Method, then those
+// of the geometry and batch parts; null-terminated.
+PyMethodDef methods[48];
+
+[[maybe_unused]] const bool methods_joined = [] {
+    std::size_t n = 0;
+    auto add = [&n](std::span<const PyMethodDef> defs) {
+        if (n + defs.size() >= std::size(methods)) std::abort();  // raise the capacity above
+        for (const PyMethodDef& def : defs) methods[n++] = def;
+    };
+    add(own_methods);
+    add(rect_parts::geometry_methods());
+    add(rect_parts::batch_methods());
+    return true;
+}();
 
 // ---------------------------------------------------------------------------------------------
 // Properties
@@ -705,6 +723,56 @@ bool set_center(R* self, PyObject* value, void*) {
     return true;
 }
 
+// The named points, each a fraction of the size away from the top-left corner. A far edge is
+// added in 32-bit floats, as `right` and `bottom` read; a middle in doubles, as `center` reads.
+struct Anchor {
+    double x, y;  // 0, 0.5 or 1
+};
+
+constexpr Anchor anchors[] = {
+    {0, 0}, {1, 0}, {0, 1}, {1, 1},        // topleft, topright, bottomleft, bottomright
+    {0.5, 0}, {0.5, 1}, {0, 0.5}, {1, 0.5},  // midtop, midbottom, midleft, midright
+};
+
+double along(float start, float extent, double fraction) {
+    if (fraction == 0) return start;  // also for an infinite extent, where 0 * inf is NaN
+    if (fraction == 1) return static_cast<float>(start + extent);
+    return start + static_cast<double>(extent) * fraction;
+}
+
+double back(double value, float extent, double fraction) {
+    return fraction == 0 ? value : value - static_cast<double>(extent) * fraction;
+}
+
+PyObject* get_point(R* self, void* i) {
+    const Anchor& a = anchors[index_of(i)];
+    const rl::Rectangle& r = self->_raw;
+    return Vector2::vtable->__pyx_new(along(r.x, r.width, a.x), along(r.y, r.height, a.y));
+}
+
+// Setting a named point moves the rectangle so that the point lands on the value; the size stays.
+bool set_point(R* self, PyObject* value, void* i) {
+    double p[2];
+    if (!centre_values(value, p)) return false;
+    const Anchor& a = anchors[index_of(i)];
+    rl::Rectangle& r = self->_raw;
+    r.x = static_cast<float>(back(p[0], r.width, a.x));
+    r.y = static_cast<float>(back(p[1], r.height, a.y));
+    return true;
+}
+
+PyObject* get_size(R* self, void*) {
+    return Vector2::vtable->__pyx_new(self->_raw.width, self->_raw.height);
+}
+
+bool set_size(R* self, PyObject* value, void*) {
+    double s[2];
+    if (!centre_values(value, s)) return false;
+    self->_raw.width = static_cast<float>(s[0]);
+    self->_raw.height = static_cast<float>(s[1]);
+    return true;
+}
+
 PyGetSetDef properties[] = {
     frame::property<"x", get_member, set_member>(closure(0), "The left edge."),
     frame::property<"left", get_member, set_member>(closure(0), "The left edge."),
@@ -720,6 +788,15 @@ PyGetSetDef properties[] = {
     frame::property<"centery", get_centre, set_centre>(closure(1), "The y of the centre; setting it moves the rectangle."),
     frame::property<"center", get_center, set_center>(
         nullptr, "The centre as a Vector2; setting it moves the rectangle."),
+    frame::property<"topleft", get_point, set_point>(closure(0), "The top-left corner (x, y) as a Vector2; setting it moves the rectangle."),
+    frame::property<"topright", get_point, set_point>(closure(1), "The top-right corner (right, y) as a Vector2; setting it moves the rectangle."),
+    frame::property<"bottomleft", get_point, set_point>(closure(2), "The bottom-left corner (x, bottom) as a Vector2; setting it moves the rectangle."),
+    frame::property<"bottomright", get_point, set_point>(closure(3), "The bottom-right corner (right, bottom) as a Vector2; setting it moves the rectangle."),
+    frame::property<"midtop", get_point, set_point>(closure(4), "The middle of the top edge (centerx, y) as a Vector2; setting it moves the rectangle."),
+    frame::property<"midbottom", get_point, set_point>(closure(5), "The middle of the bottom edge (centerx, bottom) as a Vector2; setting it moves the rectangle."),
+    frame::property<"midleft", get_point, set_point>(closure(6), "The middle of the left edge (x, centery) as a Vector2; setting it moves the rectangle."),
+    frame::property<"midright", get_point, set_point>(closure(7), "The middle of the right edge (right, centery) as a Vector2; setting it moves the rectangle."),
+    frame::property<"size", get_size, set_size>(nullptr, "The size (width, height) as a Vector2; setting it keeps the top-left corner."),
     {},
 };
 
@@ -834,6 +911,17 @@ const frame::ModuleDef module = {
 };
 
 }  // namespace
+
+namespace rect_parts {
+
+bool any_point_values(PyObject* point, double (&out)[2]) { return point_forms(point, out); }
+bool any_rect_values(PyObject* other, double (&out)[4]) { return rect_forms(other, out); }
+bool pair_values(PyObject* pair, double (&out)[2], const char* refusal) {
+    return tavoro::pair_values(pair, out, refusal);
+}
+PyObject* new_rect(rl::Rectangle raw) { return tavoro::new_rect(raw); }
+
+}  // namespace rect_parts
 }  // namespace tavoro
 
 TAVORO_MODULE(rect, tavoro::module)
