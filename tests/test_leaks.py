@@ -651,9 +651,13 @@ def geometry_operations(V, a, b, size):
                          ("moved_towards", (b, 0.5)), ("clamped_magnitude", (1.0,)), ("scaled_to_length", (2.0,))]
 
     def pair(name, args):
+        # The methods looked up once (a name made afresh on each call would fill the
+        # interpreter's caches), then called with the receiver.
+        get, to = getattr(V, "get_" + name), getattr(V, "to_" + name)
+
         def run():
-            getattr(a, "get_" + name)(*args)
-            assert getattr(a, "to_" + name)(*args) is a
+            get(a, *args)
+            assert to(a, *args) is a
             a.__init__(*comps)
         return run
 

@@ -144,9 +144,14 @@ inline bool turn_degrees(double degrees, Turn& out) {
 }
 
 // Radians go through degrees, so that the usual constants (math.pi / 2) land on exact quarter
-// turns; the conversion costs less than a 32-bit component can show.
+// turns; the conversion costs less than a 32-bit component can show. Angles beyond 1e300
+// radians, whose degrees would overflow, go to the library's own reduction.
 inline bool turn_radians(double radians, Turn& out) {
     if (!std::isfinite(radians)) return raise_value(angle_not_finite);
+    if (std::fabs(radians) > 1e300) {
+        out = {std::sin(radians), std::cos(radians)};
+        return true;
+    }
     return turn_degrees(radians * (180.0 / std::numbers::pi), out);
 }
 
@@ -165,7 +170,7 @@ inline std::array<double, 2> turned(double x, double y, const Turn& t) {
 // Operations. Each writes its result to `out` and returns true, or raises and returns false;
 // the to_/get_ wrappers below store it in the receiver or in a new vector.
 
-// Vector2: counter-clockwise by an angle; Vector3: about the axis, right-handed (Rodrigues).
+// Vector2 counter-clockwise by an angle.
 template <class V>
 bool rotate_by(Floats<V>& out, const Floats<V>& a, const Turn& t) {
     static_assert(V::size == 2);
@@ -179,6 +184,7 @@ bool rotate(Floats<V>& out, const Floats<V>& a, double angle) {
     return Angle(angle, t) && rotate_by<V>(out, a, t);
 }
 
+// Vector3 about an axis, counter-clockwise seen from its tip (Rodrigues' formula).
 template <class V, bool (*Angle)(double, Turn&)>
 bool rotate_about(Floats<V>& out, const Floats<V>& a, double angle, V* axis) {
     Doubles<V> k = widen<V>(load(axis));
