@@ -199,7 +199,10 @@ def rect_rows():
         row("union", "arith", "r.get_union(s)", "r.union(s)"),
         row("collidelist, 10 rects, first hit 8th", "collision", "r.collide_list(few)", "r.collidelist(few)"),
         row("collidelistall, 10 rects, 3 hits", "collision", "r.collide_list_all(few)",
-            "r.collidelistall(few)"),
+            "r.collidelistall(few)",
+            "most of an operation is the interpreter's call and making and freeing the list of "
+            "indices, the same for both (about 650 instructions); tavoro's own part is about 340 "
+            "instructions, pygame-ce's about 720 (bench/instructions.py)"),
     ]
 
 

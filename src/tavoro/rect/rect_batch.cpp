@@ -8,7 +8,7 @@
 // read again before every element and the receiver's edges after every such conversion.
 #include "rect_parts.hpp"
 
-#include <utility>
+#include <cstring>
 
 namespace tavoro::rect_parts {
 namespace {
@@ -95,9 +95,9 @@ int point_slow(R* self, Edges& e, PyObject* item) {
 using Fast = int (*)(const Edges&, PyObject*);
 using Slow = int (*)(R*, Edges&, PyObject*);
 
-// Calls `found(i)` for each element i that hits, in order, until it returns false. False when an
-// element is refused (the exception is set). The elements read in place run in a tight loop;
-// after any other element, and after each hit, the storage is read afresh.
+// Calls `found(i)` for each element i that hits, in order, until it returns false; `found` must
+// not run Python code. False when an element is refused (the exception is set). The elements
+// read in place run in a tight loop; after any other element the storage is read afresh.
 template <Fast fast, Slow slow_test, class Found>
 bool scan(R* self, PyObject* sequence, Found found) {
     Edges e = edges(self->_raw);
@@ -105,54 +105,65 @@ bool scan(R* self, PyObject* sequence, Found found) {
     for (;;) {
         Storage s = storage(sequence);
         int result = 0;
-        while (i < s.length && (result = fast(e, s.items[i])) == 0) ++i;
-        if (i >= s.length) return true;
-        if (result == slow && (result = slow_test(self, e, s.items[i])) < 0) return false;
-        if (result) {
-            if (!found(i)) return true;
-            e = edges(self->_raw);  // recording a hit allocates, which may run the collector
+        for (; i < s.length; ++i) {
+            result = fast(e, s.items[i]);
+            if (result == slow) break;
+            if (result && !found(i)) return true;
         }
+        if (i >= s.length) return true;
+        if ((result = slow_test(self, e, s.items[i])) < 0) return false;
+        if (result && !found(i)) return true;
         ++i;
     }
 }
 
-// The indices of the hits, gathered in a buffer and moved into a list in blocks.
+// The indices of the hits, kept in raw memory (which, unlike making objects, never runs the
+// collector, so the scan need not read the storage again) and made into a list at the end.
 class Indices {
 public:
+    Indices() = default;
+    Indices(const Indices&) = delete;
+    Indices& operator=(const Indices&) = delete;
+    ~Indices() {
+        if (heap_) PyMem_Free(heap_);
+    }
+
     bool add(Py_ssize_t i) {
-        if (count_ == capacity && !flush()) return false;
-        buffer_[count_++] = i;
+        if (count_ == capacity_ && !grow()) return false;
+        data_[count_++] = i;
         return true;
     }
 
-    PyObject* finish() {
-        if (!flush()) return nullptr;
-        return list_ ? list_.release() : PyList_New(0);
+    PyObject* finish() const {
+        frame::Ref list(PyList_New(count_));
+        if (!list) return nullptr;
+        for (Py_ssize_t k = 0; k < count_; ++k) {
+            PyObject* index = PyLong_FromSsize_t(data_[k]);
+            if (!index) return nullptr;
+            PyList_SET_ITEM(list.get(), k, index);
+        }
+        return list.release();
     }
 
 private:
-    bool flush() {
-        if (count_ == 0) return true;
-        frame::Ref block(PyList_New(count_));
-        if (!block) return false;
-        for (int k = 0; k < count_; ++k) {
-            PyObject* index = PyLong_FromSsize_t(buffer_[k]);
-            if (!index) return false;
-            PyList_SET_ITEM(block.get(), k, index);
+    bool grow() {
+        Py_ssize_t capacity = capacity_ * 2;
+        auto* grown = static_cast<Py_ssize_t*>(PyMem_Realloc(heap_, capacity * sizeof(Py_ssize_t)));
+        if (!grown) {
+            PyErr_NoMemory();
+            return false;
         }
-        count_ = 0;
-        if (!list_) {
-            list_ = std::move(block);
-            return true;
-        }
-        Py_ssize_t end = PyList_GET_SIZE(list_.get());
-        return PyList_SetSlice(list_.get(), end, end, block.get()) == 0;
+        if (!heap_) std::memcpy(grown, local_, count_ * sizeof(Py_ssize_t));
+        heap_ = data_ = grown;
+        capacity_ = capacity;
+        return true;
     }
 
-    static constexpr int capacity = 256;
-    Py_ssize_t buffer_[capacity];
-    int count_ = 0;
-    frame::Ref list_;
+    Py_ssize_t local_[64];
+    Py_ssize_t* data_ = local_;
+    Py_ssize_t* heap_ = nullptr;
+    Py_ssize_t capacity_ = 64;
+    Py_ssize_t count_ = 0;
 };
 
 PyObject* first_hit(R* self, PyObject* rects) {
@@ -168,9 +179,8 @@ PyObject* all_hits(R* self, PyObject* items, const char* refusal) {
     if (!list_or_tuple(items, refusal)) return nullptr;
     Indices indices;
     bool failed = false;
-    if (!scan<fast, slow_test>(self, items, [&](Py_ssize_t i) { return !(failed = !indices.add(i)); }) ||
-        failed)
-        return nullptr;
+    auto found = [&](Py_ssize_t i) { return !(failed = !indices.add(i)); };
+    if (!scan<fast, slow_test>(self, items, found) || failed) return nullptr;
     return indices.finish();
 }
 
