@@ -31,7 +31,8 @@ os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
 HERE = Path(__file__).resolve().parent
 # The in-place modules, or the tree of modules built for another interpreter (`make bench PY=3.14`).
-sys.path.insert(0, os.environ.get("TAVORO_MODULE_TREE") or str(HERE.parent / "src"))
+MODULE_PATH = os.environ.get("TAVORO_MODULE_TREE") or str(HERE.parent / "src")
+sys.path.insert(0, MODULE_PATH)
 
 import glm  # noqa: E402
 import pygame  # noqa: E402
@@ -341,7 +342,7 @@ MEMORY_KINDS = [
 
 
 def memory_rows():
-    env = dict(os.environ, PYTHONPATH=str(HERE.parent / "src"))
+    env = dict(os.environ, PYTHONPATH=MODULE_PATH)
     rows = []
     for name, imports, factory in MEMORY_KINDS:
         probe = MEMORY_PROBE.format(imports=imports, factory=factory)
