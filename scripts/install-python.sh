@@ -4,15 +4,15 @@
 #
 #   scripts/install-python.sh 3.14
 #
-# Debian's archive serves these interpreters' binary packages but not their
-# sources, so the interpreter is Debian's own build, with its headers and its
-# test helpers (_testcapi, which the project's tests use). Unstable's packages
-# need a newer C library than this machine may have, so the C library and the
-# few libraries the standard modules link come from unstable too and stay
-# private to the prefix: the interpreter is made to start through the
-# prefix's own dynamic loader and to find its libraries there, and the paths
-# its build configuration records are moved under the prefix. Other programs
-# on the machine are unaffected.
+# The interpreter is Debian's own build, not one made here from the sources: it
+# is in place in seconds where a build takes many minutes on a small machine.
+# With it come its headers and its test modules (_testcapi, which the
+# project's tests use). Unstable's packages need a newer C library than this
+# machine may have, so the C library and the few libraries the standard
+# modules link come from unstable too and stay private to the prefix: the
+# interpreter is made to start through the prefix's own dynamic loader and to
+# find its libraries there, and the paths its build configuration records are
+# moved under the prefix. Other programs on the machine are unaffected.
 #
 # Everything the script says goes to stderr; the last (and only) line on stdout
 # is the path of the interpreter, so callers can do
