@@ -2,21 +2,40 @@
 # a virtual environment with CPython 3.13, a headless raylib in the user's cache (or the one
 # named by TAVORO_RAYLIB_PREFIX), and an in-tree build of the modules.
 
+# `make test PY=3.14` (or any target) works on another interpreter: a virtual environment and a
+# build tree of its own, the modules built into that tree (not in place) and found through
+# TAVORO_MODULE_TREE. An interpreter that the machine lacks is installed into the user's cache
+# (scripts/install-python.sh).
+PY_VERSION := $(or $(filter 3.%,$(PY)),3.13)
+# The interpreters the package is built and tested for; `make wheel` makes one wheel for each
+# (or for the one PY names).
+PY_VERSIONS := 3.13 3.14 3.15
+WHEEL_VERSIONS := $(if $(filter command line,$(origin PY)),$(PY_VERSION),$(PY_VERSIONS))
+ifeq ($(PY_VERSION),3.13)
 VENV := .venv
-PY := $(VENV)/bin/python
 BUILD := build/dev
+MODULES := src
+TREE_FLAGS := -DTAVORO_IN_TREE=ON
+else
+VENV := .venv-$(PY_VERSION)
+BUILD := build/py$(PY_VERSION)
+MODULES := $(BUILD)/pkg
+TREE_FLAGS := -DTAVORO_OUTPUT_ROOT=$(CURDIR)/$(MODULES)
+export TAVORO_MODULE_TREE := $(CURDIR)/$(MODULES)
+endif
+override PY := $(VENV)/bin/python
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
-.PHONY: demo test build wheel clean sanitize fuzz bench
+.PHONY: demo test build wheel wheel-one clean sanitize fuzz bench
 
 demo: build
-	PYTHONPATH=src $(PY) examples/demo.py
+	PYTHONPATH=$(MODULES) $(PY) examples/demo.py
 
 test: build
 	$(PY) -m pytest -q tests
 
-$(VENV)/.ready: requirements.txt scripts/find-python.sh
-	test -x $(PY) || $$(scripts/find-python.sh) -m venv $(VENV)
+$(VENV)/.ready: requirements.txt scripts/find-python.sh scripts/install-python.sh
+	test -x $(PY) || $$(scripts/find-python.sh $(PY_VERSION)) -m venv $(VENV)
 	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements.txt
 	touch $@
 
@@ -26,7 +45,7 @@ build: $(VENV)/.ready
 	@mkdir -p $(BUILD) && prefix=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} && \
 	if [ ! -f $(BUILD)/build.ninja ] || ! grep -qs "RAYLIB_PREFIX:PATH=$$prefix$$" $(BUILD)/CMakeCache.txt; then \
 		flock $(BUILD)/.lock cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
-			-DRAYLIB_PREFIX=$$prefix -DTAVORO_IN_TREE=ON -DTAVORO_TEST_MODULES=ON >/dev/null; \
+			-DRAYLIB_PREFIX=$$prefix $(TREE_FLAGS) -DTAVORO_TEST_MODULES=ON >/dev/null; \
 	fi
 	flock $(BUILD)/.lock cmake --build $(BUILD) -- -k 0
 
@@ -34,7 +53,7 @@ build: $(VENV)/.ready
 # tree of their own, and the whole suite run on them: any report fails the run. The interpreter is
 # not instrumented, so its allocations go through malloc where the sanitizer sees them, and leak
 # detection is off (the interpreter keeps much of what it allocates until exit).
-ASAN_BUILD := build/asan
+ASAN_BUILD := $(if $(filter 3.13,$(PY_VERSION)),build/asan,$(BUILD)/asan)
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 sanitize: $(VENV)/.ready
 	@mkdir -p $(ASAN_BUILD) && prefix=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} && \
@@ -62,14 +81,18 @@ fuzz: build
 # Times tavoro against its peers on the same operations and writes the table to
 # bench/results.md; the peers (bench/requirements.txt) go into the virtual environment on first use.
 bench: build $(VENV)/.bench-ready
-	PYTHONPATH=src PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
+	PYTHONPATH=$(MODULES) PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
 
 $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
 	touch $@
 
-# A wheel as users get it, with the modules built against the same raylib.
-wheel: $(VENV)/.ready
+# A wheel as users get it, with the modules built against the same raylib: one for each
+# interpreter, each made by `wheel-one` in that interpreter's virtual environment.
+wheel:
+	@for version in $(WHEEL_VERSIONS); do $(MAKE) --no-print-directory wheel-one PY=$$version || exit 1; done
+
+wheel-one: $(VENV)/.ready
 	TAVORO_RAYLIB_PREFIX=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} \
 		$(PY) -m pip wheel --no-build-isolation --no-deps -w dist .
 

@@ -19,6 +19,7 @@ from importlib import metadata
 import os
 import platform
 import random
+import re
 import subprocess
 import sys
 import textwrap
@@ -29,7 +30,9 @@ from pathlib import Path
 os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
 
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "src"))
+# The in-place modules, or the tree of modules built for another interpreter (`make bench PY=3.14`).
+MODULE_PATH = os.environ.get("TAVORO_MODULE_TREE") or str(HERE.parent / "src")
+sys.path.insert(0, MODULE_PATH)
 
 import glm  # noqa: E402
 import pygame  # noqa: E402
@@ -427,7 +430,7 @@ MEMORY_KINDS = [
 
 
 def memory_rows():
-    env = dict(os.environ, PYTHONPATH=str(HERE.parent / "src"))
+    env = dict(os.environ, PYTHONPATH=MODULE_PATH)
     rows = []
     for name, imports, factory in MEMORY_KINDS:
         probe = MEMORY_PROBE.format(imports=imports, factory=factory)
@@ -569,8 +572,30 @@ def main():
     print()
     print(text)
     if not args.no_write and not args.only:
-        (HERE / "results.md").write_text(text)
+        path = HERE / "results.md"
+        path.write_text(merge_results(path.read_text() if path.exists() else "", text))
         print("written: bench/results.md")
+
+
+# The main table is the one of the interpreter `make bench` uses by default; a run on another
+# interpreter replaces (or adds) that interpreter's section after it and leaves the rest.
+MAIN_VERSION = "3.13"
+SECTION = re.compile(r"^## On CPython (\d+\.\d+)$", re.MULTILINE)
+
+
+def merge_results(old, text):
+    version = f"{sys.version_info.major}.{sys.version_info.minor}"
+    starts = [m.start() for m in SECTION.finditer(old)]
+    main = old[:starts[0]] if starts else old
+    sections = {SECTION.match(old, start)[1]: old[start:end].rstrip("\n") + "\n"
+                for start, end in zip(starts, starts[1:] + [len(old)])}
+    if version == MAIN_VERSION:
+        main = text
+    else:
+        # The section's own heading stands for the page title; the rest of the text is the same.
+        sections[version] = f"## On CPython {version}\n" + text.split("\n", 1)[1]
+    ordered = sorted(sections.items(), key=lambda item: tuple(map(int, item[0].split("."))))
+    return "\n".join([main.rstrip("\n") + "\n", *(section for _, section in ordered)])
 
 
 if __name__ == "__main__":

@@ -17,9 +17,8 @@
 # leaves "$prefix/.complete"; when that marker matches the current recipe the
 # script prints the prefix and exits without touching the network.
 #
-# The source is fetched with apt through a private configuration (its own
-# sources list, lists and cache directories); the system's apt setup is only
-# read, to find this machine's Debian archive and its keyring.
+# The source is fetched by scripts/debian-unstable.sh, with apt through a
+# private configuration; the system's apt setup is only read.
 
 set -euo pipefail
 
@@ -130,9 +129,6 @@ need_tool() {  # need_tool COMMAND DEBIAN-PACKAGE
 command -v apt-get >/dev/null 2>&1 || die "apt-get not found; this script needs a Debian-based system"
 command -v cmake >/dev/null 2>&1 \
     || die "cmake not found on PATH (activate the project's virtualenv, or 'pip install cmake')"
-need_tool tar tar
-need_tool gzip gzip
-need_tool xz xz-utils
 need_tool patch patch
 need_tool cc gcc
 if [[ -z "${CMAKE_GENERATOR:-}" ]]; then
@@ -147,157 +143,13 @@ cmake_version="$(cmake --version | sed -n '1s/^cmake version \([0-9][0-9.]*\).*/
 log "using cmake $cmake_version from $(command -v cmake)"
 
 # ---------------------------------------------------------------------------
-# Find this machine's main Debian archive (not the security archive, not
-# third-party repositories) and the keyring it is verified with.
+# Fetch and unpack the source package (upstream sources, plus the Debian
+# packaging in debian/).
 
-# Prints "URI<TAB>SUITES<TAB>SIGNED-BY" for every enabled entry.
-list_one_line_sources() {
-    local f
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [[ -f "$f" ]] || continue
-        awk '
-            { sub(/#.*/, "") }
-            $1 != "deb" && $1 != "deb-src" { next }
-            {
-                i = 2; signed = ""
-                if ($i ~ /^\[/) {
-                    opts = ""
-                    while (i <= NF) { opts = opts " " $i; if ($i ~ /\]$/) { i++; break }; i++ }
-                    gsub(/[\[\]]/, "", opts)
-                    n = split(opts, o, " ")
-                    for (k = 1; k <= n; k++)
-                        if (tolower(o[k]) ~ /^signed-by=/) { signed = o[k]; sub(/^[^=]*=/, "", signed) }
-                }
-                uri = $i; suite = $(i + 1)
-                if (uri != "" && suite != "") printf "%s\t%s\t%s\n", uri, suite, signed
-            }' "$f"
-    done
-}
-
-list_deb822_sources() {
-    local f
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [[ -f "$f" ]] || continue
-        awk '
-            function flush(   n, k, u) {
-                if (uris != "" && enabled !~ /^(no|false|0)$/ && types ~ /(^| )deb(-src)?( |$)/) {
-                    n = split(uris, u, " ")
-                    for (k = 1; k <= n; k++) printf "%s\t%s\t%s\n", u[k], suites, signed
-                }
-                uris = suites = signed = types = ""; enabled = "yes"; field = ""
-            }
-            BEGIN { enabled = "yes" }
-            /^[ \t]*#/ { next }
-            /^[ \t]*$/ { flush(); next }
-            /^[ \t]/ {                       # continuation line
-                if (field == "uris") uris = uris " " $0
-                else if (field == "suites") suites = suites " " $0
-                else if (field == "signed-by") signed = ""   # inline key block
-                next
-            }
-            {
-                line = $0
-                name = tolower(substr(line, 1, index(line, ":") - 1))
-                value = substr(line, index(line, ":") + 1)
-                gsub(/^[ \t]+|[ \t]+$/, "", value)
-                field = name
-                if (name == "uris") uris = value
-                else if (name == "suites") suites = value
-                else if (name == "types") types = value
-                else if (name == "signed-by") signed = value
-                else if (name == "enabled") enabled = tolower(value)
-            }
-            END { flush() }' "$f"
-    done
-}
-
-archive_uri=""
-entry_keyring=""
-while IFS=$'\t' read -r uri suites signed; do
-    uri="${uri%/}"
-    [[ "$uri" == */debian ]] || continue
-    [[ "$uri" =~ ^(https?|file|mirror\+[a-z]+):// ]] || continue
-    only_security=1
-    for s in $suites; do
-        [[ "$s" == *-security* ]] || only_security=0
-    done
-    (( only_security )) && continue
-    archive_uri="$uri"
-    [[ "$signed" == /* && -f "$signed" ]] && entry_keyring="$signed"
-    break
-done < <(list_one_line_sources; list_deb822_sources)
-
-[[ -n "$archive_uri" ]] \
-    || die "no Debian archive found in /etc/apt/sources.list or /etc/apt/sources.list.d/ (need an entry whose URI ends in /debian)"
-# sid is signed with the newest archive keys, so prefer the full keyring from
-# debian-archive-keyring over a release-specific one the entry may name; with
-# neither, apt's default trusted keys apply.
-archive_keyring=""
-if [[ -f /usr/share/keyrings/debian-archive-keyring.gpg ]]; then
-    archive_keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-elif [[ -n "$entry_keyring" ]]; then
-    archive_keyring="$entry_keyring"
-fi
-log "Debian archive: $archive_uri${archive_keyring:+ (keyring $archive_keyring)}"
-
-# ---------------------------------------------------------------------------
-# Fetch the source package through a private apt configuration.
-
-apt_dir="$work/apt"
-mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/download"
-if [[ -n "$archive_keyring" ]]; then
-    echo "deb-src [signed-by=$archive_keyring] $archive_uri sid main" >"$apt_dir/sources.list"
-else
-    echo "deb-src $archive_uri sid main" >"$apt_dir/sources.list"
-fi
-apt_opts=(
-    -o "Dir::Etc::sourcelist=$apt_dir/sources.list"
-    -o "Dir::Etc::sourceparts=/dev/null"
-    -o "Dir::State::Lists=$apt_dir/lists"
-    -o "Dir::Cache=$apt_dir/cache"
-)
-# apt downloads as the unprivileged _apt user when run as root.
-if (( EUID == 0 )) && id -u _apt >/dev/null 2>&1; then
-    chown -R _apt "$apt_dir" "$work/download"
-fi
-
-# apt-get update can exit 0 after a failed signature check (it only warns and
-# keeps old lists), so also look at what it said and at what it left behind.
-apt_update() {
-    local rc=0
-    apt-get "${apt_opts[@]}" update >"$work/apt-update.log" 2>&1 || rc=$?
-    cat "$work/apt-update.log"
-    (( rc == 0 )) \
-        && ! grep -qE '^E: |^W: .*(GPG|[Ss]ignature|NO_PUBKEY|not signed)' "$work/apt-update.log" \
-        && compgen -G "$apt_dir/lists/*_sid_*Sources*" >/dev/null
-}
-
-log "fetching the list of Debian unstable source packages"
-if ! apt_update; then
-    if grep -qE 'NO_PUBKEY|EXPKEYSIG|KEYEXPIRED|not signed|signature' "$work/apt-update.log" \
-        && (( EUID == 0 )); then
-        # The installed keyring may predate the keys sid is signed with. A newer
-        # debian-archive-keyring from this machine's own (trusted) suite carries
-        # them; never fall back to skipping signature checks.
-        log "signature check failed; updating debian-archive-keyring from this machine's own suite"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update || die "apt-get update (system) failed"
-        apt-get install -y --only-upgrade debian-archive-keyring \
-            || apt-get install -y debian-archive-keyring \
-            || die "could not install debian-archive-keyring"
-        apt_update || die "apt-get update for $archive_uri sid failed even with the current debian-archive-keyring (see the log above)"
-    else
-        die "apt-get update for $archive_uri sid failed (see the log above)"
-    fi
-fi
-
-log "downloading the raylib source package"
-(cd "$work/download" && apt-get "${apt_opts[@]}" source --download-only raylib) \
-    || die "apt-get source --download-only raylib failed"
-
-dsc="$(compgen -G "$work/download/raylib_*.dsc" | head -n1)" || true
-[[ -n "$dsc" ]] || die "no raylib .dsc was downloaded"
-deb_version="$(sed -n 's/^Version:[[:space:]]*//p' "$dsc" | head -n1)"
+src="$work/src"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
+deb_version="$("$here/debian-unstable.sh" source raylib "$src" | tail -n1)"
+[[ -n "$deb_version" ]] || die "fetching the raylib source package failed"
 upstream_version="${deb_version#*:}"
 upstream_version="${upstream_version%-*}"
 upstream_version="${upstream_version%%[+~]*}"
@@ -306,32 +158,21 @@ if command -v dpkg >/dev/null 2>&1; then
     dpkg --compare-versions "$upstream_version" ge "$MIN_VERSION" \
         || die "Debian unstable has raylib $upstream_version; need >= $MIN_VERSION"
 fi
-
-orig="$(compgen -G "$work/download/raylib_*.orig.tar.*" | grep -v '\.asc$' | head -n1)" || true
-[[ -n "$orig" ]] || die "no raylib .orig.tar.* in the source package"
-debian_tar="$(compgen -G "$work/download/raylib_*.debian.tar.*" | head -n1)" || true
+[[ -f "$src/CMakeLists.txt" && -f "$src/src/raylib.h" ]] || die "unexpected layout in raylib's source"
 
 # ---------------------------------------------------------------------------
-# Unpack: the upstream tarball, plus the Debian patch series if there is one.
+# Debian's patch series if there is one, then ours.
 
-src="$work/src"
-mkdir -p "$src"
-tar -xf "$orig" -C "$src" --strip-components=1 || die "could not unpack $orig"
-[[ -f "$src/CMakeLists.txt" && -f "$src/src/raylib.h" ]] || die "unexpected layout in $orig"
-
-if [[ -n "$debian_tar" ]]; then
-    tar -xf "$debian_tar" -C "$src" || die "could not unpack $debian_tar"
-    series="$src/debian/patches/series"
-    if [[ -f "$series" ]]; then
-        while read -r p opts || [[ -n "$p" ]]; do
-            p="${p%%#*}"
-            [[ -n "$p" ]] || continue
-            log "applying Debian patch $p"
-            # shellcheck disable=SC2086  # options from the series file, default -p1
-            patch -d "$src" --batch --forward ${opts:--p1} <"$src/debian/patches/$p" \
-                || die "Debian patch $p does not apply"
-        done <"$series"
-    fi
+series="$src/debian/patches/series"
+if [[ -f "$series" ]]; then
+    while read -r p opts || [[ -n "$p" ]]; do
+        p="${p%%#*}"
+        [[ -n "$p" ]] || continue
+        log "applying Debian patch $p"
+        # shellcheck disable=SC2086  # options from the series file, default -p1
+        patch -d "$src" --batch --forward ${opts:--p1} <"$src/debian/patches/$p" \
+            || die "Debian patch $p does not apply"
+    done <"$series"
 fi
 
 for p in "${our_patches[@]}"; do

@@ -209,9 +209,11 @@ TP_CLEAR, TP_VECTORCALL = 24, 50
 def colors_vectorcall(callable, *args, **kwargs):
     """Colors' vectorcall entry called for `callable`, as for a native subclass that inherits it."""
     values = (ctypes.py_object * (len(args) + len(kwargs) + 1))(*args, *kwargs.values(), None)
+    # No keywords is a null kwnames, not None.
+    names = tuple(kwargs)
     entry = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object, ctypes.c_void_p, ctypes.c_size_t,
-                              ctypes.py_object)(type_slot(Colors, TP_VECTORCALL))
-    return entry(callable, ctypes.addressof(values), len(args), tuple(kwargs) or None)
+                              ctypes.c_void_p)(type_slot(Colors, TP_VECTORCALL))
+    return entry(callable, ctypes.addressof(values), len(args), id(names) if names else None)
 
 
 class Tinted(Color):

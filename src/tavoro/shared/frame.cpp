@@ -505,6 +505,8 @@ int execute(PyObject* module) {
 PyModuleDef_Slot slots[] = {
     {Py_mod_create, reinterpret_cast<void*>(&create)},
     {Py_mod_exec, reinterpret_cast<void*>(&execute)},
+    // The modules rely on the interpreter lock: an interpreter built without it turns it on.
+    {Py_mod_gil, Py_MOD_GIL_USED},
     {0, nullptr},
 };
 

@@ -4,6 +4,7 @@
 // with a Python number in double precision and narrowed on store.
 #pragma once
 
+#include "compat.hpp"
 #include "float_text.hpp"
 #include "frame.hpp"
 
@@ -328,7 +329,7 @@ inline Py_hash_t float_hash(PyObject* owner, float c) {
     std::uint32_t raw = std::bit_cast<std::uint32_t>(c);
     int biased = static_cast<int>((raw >> 23) & 0xff);
     // Infinities and NaN (which hashes by identity: this vector stands in for the float).
-    if (biased == 0xff) return _Py_HashDouble(owner, c);
+    if (biased == 0xff) return compat::hash_non_finite(owner, c);
     std::uint64_t x = raw & 0x7fffff;
     int exponent = -149;
     if (biased) {
