@@ -10,14 +10,17 @@ export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 .PHONY: demo test build wheel clean sanitize fuzz bench
 
 demo: build
-	PYTHONPATH=src $(PY) examples/demo.py
+	$(PY) examples/demo.py
 
 test: build
 	$(PY) -m pytest -q tests
 
+# The environment, with the project installed in editable mode: a path file puts src/ on its path,
+# so `import tavoro` works from any folder and finds the modules each build leaves in place.
 $(VENV)/.ready: requirements.txt scripts/find-python.sh
-	test -x $(PY) || $$(scripts/find-python.sh) -m venv $(VENV)
+	@test -x $(PY) || { python=$$(scripts/find-python.sh) && $$python -m venv $(VENV); }
 	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements.txt
+	$(PY) -c 'import pathlib, sysconfig; pathlib.Path(sysconfig.get_path("purelib"), "tavoro.pth").write_text("$(CURDIR)/src\n")'
 	touch $@
 
 # Configures once; afterwards ninja rebuilds only what changed (and reconfigures by itself when
@@ -62,7 +65,7 @@ fuzz: build
 # Times tavoro against its peers on the same operations and writes the table to
 # bench/results.md; the peers (bench/requirements.txt) go into the virtual environment on first use.
 bench: build $(VENV)/.bench-ready
-	PYTHONPATH=src PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
+	PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
 
 $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt

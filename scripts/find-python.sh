@@ -3,6 +3,8 @@
 # is installed, otherwise a python3.13 on PATH (Debian's python3.13-dev provides the headers).
 set -euo pipefail
 
+version=3.13
+
 has_headers() {
     "$1" -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null
 }
@@ -20,5 +22,9 @@ for python in "${candidates[@]}"; do
         exit 0
     fi
 done
-echo "find-python: no CPython 3.13 with headers found (install pyenv's 3.13 or python3.13-dev)" >&2
+cat >&2 <<EOF
+find-python: no CPython $version with its development headers was found. Install one, then run
+make again: with pyenv, 'pyenv install $version'; or on Debian 13 or newer,
+'apt-get install python$version-dev python$version-venv' (Debian 12 has no Python $version).
+EOF
 exit 1
