@@ -7,13 +7,21 @@ PY := $(VENV)/bin/python
 BUILD := build/dev
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
-.PHONY: demo test build wheel clean sanitize fuzz bench
+.PHONY: demo test test-tools build wheel clean sanitize fuzz bench
 
 demo: build
 	$(PY) examples/demo.py
 
-test: build
+test: build test-tools
 	$(PY) -m pytest -q tests
+
+# The emulator the processor check is tested under (Debian's qemu-user), installed where it is
+# missing and apt can install it; without it those tests skip.
+test-tools:
+	@command -v qemu-x86_64 >/dev/null || [ "$$(id -u)" != 0 ] || ! command -v apt-get >/dev/null || \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user \
+		>/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+		apt-get install -y -qq --no-install-recommends qemu-user >/dev/null; }
 
 # The environment, with the project installed in editable mode: a path file puts src/ on its path,
 # so `import tavoro` works from any folder and finds the modules each build leaves in place.
@@ -71,10 +79,10 @@ $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
 	touch $@
 
-# A wheel as users get it, with the modules built against the same raylib.
+# The wheel users get, in dist/: built against the same raylib, which auditwheel copies into it,
+# with the manylinux tag its symbols allow.
 wheel: $(VENV)/.ready
-	TAVORO_RAYLIB_PREFIX=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} \
-		$(PY) -m pip wheel --no-build-isolation --no-deps -w dist .
+	PYTHON=$(PY) scripts/build-wheel.sh dist
 
 clean:
 	rm -rf build dist
