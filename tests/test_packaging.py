@@ -7,6 +7,7 @@ import os
 import pathlib
 import subprocess
 import sys
+import tarfile
 import textwrap
 import zipfile
 
@@ -134,3 +135,74 @@ def test_type_checkers_find_the_installed_stubs(environment, tmp_path):
     env.pop("MYPYPATH", None)
     run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull,
          "--python-executable", environment, source], cwd=tmp_path, env=env)
+
+
+@pytest.fixture(scope="module")
+def sdist(tmp_path_factory):
+    out = tmp_path_factory.mktemp("sdist")
+    run([sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", out, ROOT],
+        env=clean_environment())
+    (built,) = out.glob("tavoro-*.tar.gz")
+    return built
+
+
+def test_sdist_carries_what_the_build_needs(sdist):
+    names = {name.split("/", 1)[1] for name in tarfile.open(sdist).getnames() if "/" in name}
+    needed = {"CMakeLists.txt", "pyproject.toml", "README.md", "scripts/build-raylib.sh",
+              "src/tavoro/py.typed", "src/tavoro/__init__.pyi"}
+    needed |= {str(path.relative_to(ROOT)) for path in (ROOT / "src").rglob("*")
+               if path.suffix in (".cpp", ".hpp", ".map", ".ld", ".py", ".pyi")}
+    needed |= {str(path.relative_to(ROOT)) for path in (ROOT / "scripts").rglob("*.patch")}
+    assert needed <= names, sorted(needed - names)
+    assert not [name for name in names if name.startswith(("build/", ".venv/", "dist/"))
+                or name.endswith(".so")]
+
+
+def test_a_wheel_builds_from_the_sdist_with_no_variable_set(sdist, tmp_path):
+    # No raylib prefix is given: CMake runs the raylib build itself, which finds its cache.
+    env = clean_environment()
+    env.pop("TAVORO_RAYLIB_PREFIX", None)
+    run([sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps",
+         "--disable-pip-version-check", "-q", "-w", tmp_path, sdist], cwd=tmp_path, env=env)
+    (built,) = tmp_path.glob("tavoro-*.whl")
+    modules = {name.split("/")[1] for name in zipfile.ZipFile(built).namelist()
+               if name.endswith(".so")}
+    assert modules == set(MODULES)
+
+
+def configure(tmp_path, *options, **env):
+    """Configures the project in a new build tree with the environment given added; returns the
+    completed process."""
+    environment = clean_environment()
+    environment.pop("TAVORO_RAYLIB_PREFIX", None)
+    environment.update(env)
+    return subprocess.run(["cmake", "-S", ROOT, "-B", tmp_path / "build",
+                           f"-DPython_EXECUTABLE={sys.executable}", *options],
+                          env=environment, capture_output=True, text=True, timeout=600)
+
+
+@pytest.fixture(scope="module")
+def raylib_prefix():
+    return pathlib.Path(run([ROOT / "scripts" / "build-raylib.sh"],
+                            env=clean_environment()).stdout.strip())
+
+
+# Without the raylib build (no apt, or turned off), raylib comes from CMake's package search or pkg-config.
+@pytest.mark.parametrize("way", ["package search", "pkg-config"])
+def test_configure_finds_an_installed_raylib_without_apt(tmp_path, raylib_prefix, way):
+    if way == "package search":
+        proc = configure(tmp_path, "-DTAVORO_BUILD_RAYLIB=OFF",
+                         f"-DCMAKE_PREFIX_PATH={raylib_prefix}")
+    else:
+        proc = configure(tmp_path, "-DTAVORO_BUILD_RAYLIB=OFF",
+                         PKG_CONFIG_PATH=str(raylib_prefix / "lib" / "pkgconfig"))
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert "build-raylib" not in proc.stderr
+
+
+def test_configure_without_raylib_says_how_to_name_one(tmp_path):
+    proc = configure(tmp_path, "-DTAVORO_BUILD_RAYLIB=OFF", PKG_CONFIG_PATH=str(tmp_path))
+    assert proc.returncode != 0
+    message = " ".join(proc.stderr.split())
+    assert "raylib 5.5 or newer was not found" in message
+    assert "TAVORO_RAYLIB_PREFIX=/opt/raylib pip install ." in message
