@@ -189,6 +189,8 @@ def test_the_stubs_type_the_new_imports(tmp_path):
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
+@pytest.mark.skipif(bool(os.environ.get("TAVORO_MODULE_TREE")),
+                    reason="a separately built tree holds the modules only, not the whole package")
 def test_stubtest_passes_on_the_packages():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(str(path) for path in MODULE_PATHS))
     proc = subprocess.run([sys.executable, "-m", "mypy.stubtest", "--ignore-unused-allowlist",
