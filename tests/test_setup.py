@@ -1,5 +1,6 @@
-"""Set-up on a machine without a suitable CPython: `make demo` stops with the one message of
-scripts/find-python.sh, which says where to get one, and no shell error follows it."""
+"""Set-up: on a machine without a suitable CPython, `make demo` stops with the one message of
+scripts/find-python.sh, which says where to get one, and no shell error follows it; with one, the
+environment it makes imports the package from any folder, as the build leaves it in place."""
 
 import os
 import pathlib
@@ -30,3 +31,16 @@ def test_set_up_without_python_says_where_to_get_one(tmp_path, target):
     assert last.startswith("make: *** [Makefile") and last.endswith("Error 1")
     assert "not found" not in proc.stderr
     assert not (tmp_path / ".venv").exists()
+
+
+def test_the_environment_imports_the_in_place_build_from_any_folder(tmp_path):
+    import sys
+
+    if sys.prefix == sys.base_prefix:
+        pytest.skip("the suite does not run in the project's virtual environment")
+    env = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    proc = subprocess.run([sys.executable, "-c", "import tavoro.vector2.vector2 as m; "
+                           "from tavoro import Vector2; print(m.__file__)"],
+                          cwd=tmp_path, env=env, capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    assert pathlib.Path(proc.stdout.strip()).parent == ROOT / "src" / "tavoro" / "vector2"
