@@ -26,17 +26,29 @@ endif
 override PY := $(VENV)/bin/python
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
-.PHONY: demo test build wheel wheel-one clean sanitize fuzz bench
+.PHONY: demo test test-tools build wheel wheel-one clean sanitize fuzz bench
 
 demo: build
 	PYTHONPATH=$(MODULES) $(PY) examples/demo.py
 
-test: build
+test: build test-tools
 	$(PY) -m pytest -q tests
 
+# The emulator the processor check is tested under (Debian's qemu-user), installed where it is
+# missing and apt can install it; without it those tests skip.
+test-tools:
+	@command -v qemu-x86_64 >/dev/null || [ "$$(id -u)" != 0 ] || ! command -v apt-get >/dev/null || \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user \
+		>/dev/null || { apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+		apt-get install -y -qq --no-install-recommends qemu-user >/dev/null; }
+
+# The environment, with the project installed in editable mode: a path file puts the module tree
+# (src/ on 3.13) on its path, so `import tavoro` works from any folder and finds the modules each
+# build leaves there.
 $(VENV)/.ready: requirements.txt scripts/find-python.sh scripts/install-python.sh
-	test -x $(PY) || $$(scripts/find-python.sh $(PY_VERSION)) -m venv $(VENV)
+	@test -x $(PY) || { python=$$(scripts/find-python.sh $(PY_VERSION)) && $$python -m venv $(VENV); }
 	$(PY) -m pip install --quiet --disable-pip-version-check -r requirements.txt
+	$(PY) -c 'import pathlib, sysconfig; pathlib.Path(sysconfig.get_path("purelib"), "tavoro.pth").write_text("$(CURDIR)/$(MODULES)\n")'
 	touch $@
 
 # Configures once; afterwards ninja rebuilds only what changed (and reconfigures by itself when
@@ -87,14 +99,14 @@ $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
 	touch $@
 
-# A wheel as users get it, with the modules built against the same raylib: one for each
-# interpreter, each made by `wheel-one` in that interpreter's virtual environment.
+# The wheels users get, in dist/: one for each interpreter, each made by `wheel-one` in that
+# interpreter's virtual environment, built against the same raylib, which auditwheel copies into
+# it, with the manylinux tag its symbols allow.
 wheel:
 	@for version in $(WHEEL_VERSIONS); do $(MAKE) --no-print-directory wheel-one PY=$$version || exit 1; done
 
 wheel-one: $(VENV)/.ready
-	TAVORO_RAYLIB_PREFIX=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} \
-		$(PY) -m pip wheel --no-build-isolation --no-deps -w dist .
+	PYTHON=$(PY) scripts/build-wheel.sh dist
 
 clean:
 	rm -rf build dist

@@ -14,8 +14,14 @@
 #   RAYLIB_PREFIX="$(scripts/build-raylib.sh)"
 #
 # The prefix is ${TAVORO_CACHE:-$HOME/.cache/tavoro}/raylib. A finished build
-# leaves "$prefix/.complete"; when that marker matches the current recipe the
-# script prints the prefix and exits without touching the network.
+# leaves "$prefix/.complete", which records the recipe and a fingerprint of
+# every installed file; when both still match, the script prints the prefix and
+# exits without touching the network. Anything else there (an interrupted
+# build, a missing or damaged file, a marker of another recipe) is rebuilt.
+#
+#   scripts/build-raylib.sh --check
+#
+# only tells, by its exit status, whether the cache holds such an install.
 #
 # The source is fetched by scripts/debian-unstable.sh, with apt through a
 # private configuration; the system's apt setup is only read.
@@ -65,11 +71,27 @@ if (( ${#our_patches[@]} )); then
     recipe+=" patches=$(cat "${our_patches[@]}" | cksum | cut -d' ' -f1)"
 fi
 
+# Every file of the install with its checksum, and every link with its target,
+# in a stable order, as one checksum: a file removed, added, cut short or
+# changed after the install gives another.
+fingerprint() {
+    (
+        cd "$prefix" || exit 1
+        find . -type f ! -path ./.complete -print0 | LC_ALL=C sort -z | xargs -0r cksum
+        find . -type l -printf '%p -> %l\n' | LC_ALL=C sort
+    ) | cksum | cut -d' ' -f1
+}
+
 is_complete() {
     [[ -f "$marker" ]] && grep -qxF "$recipe" "$marker" \
-        && [[ -f "$prefix/include/raylib.h" ]] \
-        && compgen -G "$prefix/lib/libraylib.so*" >/dev/null
+        && [[ -f "$prefix/include/raylib.h" && -f "$prefix/lib/libraylib.so" ]] \
+        && grep -qxF "files=$(fingerprint)" "$marker"
 }
+
+if [[ "${1:-}" == --check ]]; then
+    is_complete
+    exit
+fi
 
 finish() {
     printf '%s\n' "$prefix" >&3
@@ -203,11 +225,14 @@ if [[ -f "$pc" ]]; then
     sed -i 's/^Requires\.private:.*glfw3.*$/Requires.private:/' "$pc"
 fi
 
+# The marker goes first and comes back last, so that no run sees a marker beside
+# a half-replaced install.
+rm -f "$marker"
 rm -rf "$prefix"
 mkdir -p "$(dirname "$prefix")"
 mv "$staged" "$prefix" || die "could not move the install into $prefix"
 
-printf '%s\nversion=%s\n' "$recipe" "$deb_version" >"$marker.tmp"
+printf '%s\nversion=%s\nfiles=%s\n' "$recipe" "$deb_version" "$(fingerprint)" >"$marker.tmp"
 mv "$marker.tmp" "$marker"
 log "raylib $deb_version installed in $prefix"
 finish

@@ -29,5 +29,9 @@ done
 if [[ "$version" != 3.13 ]]; then
     exec "$(dirname "$0")/install-python.sh" "$version"
 fi
-echo "find-python: no CPython $version with headers found (install pyenv's $version or python$version-dev)" >&2
+cat >&2 <<EOF
+find-python: no CPython $version with its development headers was found. Install one, then run
+make again: with pyenv, 'pyenv install $version'; or on Debian 13 or newer,
+'apt-get install python$version-dev python$version-venv' (Debian 12 has no Python $version).
+EOF
 exit 1

@@ -1,11 +1,13 @@
-"""The wheel as users get it: `pip wheel .` builds it, it installs into a new virtual environment,
-and there every module imports and raylib is found through the modules' run path, with
+"""The wheel as users get it: scripts/build-wheel.sh (`make wheel`) builds and repairs it, it
+installs into a new virtual environment, and there every module imports and plays sound through
+the raylib inside the wheel, with HOME and the cache pointed at an empty directory,
 LD_LIBRARY_PATH unset and nothing of the work tree on the path. It also carries the stubs."""
 
 import os
 import pathlib
 import subprocess
 import sys
+import tarfile
 import textwrap
 import zipfile
 
@@ -30,6 +32,15 @@ def clean_environment():
     return env
 
 
+def empty_home(tmp_path):
+    """The clean environment with HOME and every cache in an empty directory: no raylib of the
+    build machine is there to be found."""
+    home = tmp_path / "home"
+    home.mkdir()
+    return dict(clean_environment(), HOME=str(home), TAVORO_CACHE=str(home / ".cache" / "tavoro"),
+                XDG_CACHE_HOME=str(home / ".cache"))
+
+
 def run(command, **kwargs):
     proc = subprocess.run([str(part) for part in command], capture_output=True, text=True,
                           timeout=900, **kwargs)
@@ -39,15 +50,11 @@ def run(command, **kwargs):
 
 @pytest.fixture(scope="module")
 def wheel(tmp_path_factory):
-    """The wheel built from the work tree, against the raylib of scripts/build-raylib.sh."""
-    env = clean_environment()
-    if not env.get("TAVORO_RAYLIB_PREFIX"):
-        output = run([ROOT / "scripts" / "build-raylib.sh"], env=env).stdout
-        env["TAVORO_RAYLIB_PREFIX"] = output.strip().splitlines()[-1]
+    """The repaired wheel, built from the work tree by the script `make wheel` runs."""
     out = tmp_path_factory.mktemp("wheel")
-    run([sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps",
-         "--disable-pip-version-check", "-q", "-w", out, "."], cwd=ROOT, env=env)
-    (built,) = out.glob("tavoro-*.whl")
+    env = dict(clean_environment(), PYTHON=sys.executable)
+    built = pathlib.Path(run([ROOT / "scripts" / "build-wheel.sh", out], env=env).stdout.strip())
+    assert built.parent == out
     return built
 
 
@@ -71,29 +78,46 @@ def test_wheel_holds_the_stubs_and_no_sources(wheel):
     assert not [name for name in names if name.endswith((".cpp", ".hpp", ".map"))]
 
 
-def test_every_module_imports_in_a_new_environment(environment, tmp_path):
+def test_wheel_is_manylinux_with_raylib_inside(wheel):
+    names = zipfile.ZipFile(wheel).namelist()
+    assert [name for name in names if name.startswith("tavoro.libs/libraylib")]
+    tag = wheel.name.removesuffix(".whl").split("-")[-1]
+    assert tag.startswith("manylinux_") and tag.endswith("_x86_64")
+    shown = run([sys.executable, "-m", "auditwheel", "show", wheel]).stdout
+    assert f'is consistent with the following platform tag: "{tag}"' in " ".join(shown.split())
+
+
+def test_every_module_imports_and_plays_in_a_new_environment(environment, tmp_path, write_wav):
+    tone = write_wav(0.2)
     code = textwrap.dedent(f"""
-        import importlib, pathlib, sys
+        import importlib, pathlib, sys, time
         site = pathlib.Path(sys.prefix).resolve()
         for m in {MODULES!r}:
             module = importlib.import_module(f"tavoro.{{m}}.{{m}}")
             assert pathlib.Path(module.__file__).resolve().is_relative_to(site), module.__file__
 
-        # raylib itself, reached through the audio modules' run path
-        from tavoro import audio_device
-        from tavoro.audio_stream.audio_stream import AudioStream
-        from tavoro.colors.colors import colors
-        from tavoro.rect.rect import Rect
-        from tavoro.vector2.vector2 import Vector2
+        # raylib itself, reached through the audio modules' run path inside the environment
+        with open("/proc/self/maps") as maps:
+            raylib = {{line.split()[-1] for line in maps if "libraylib" in line}}
+        assert raylib and all(pathlib.Path(path).is_relative_to(site) for path in raylib), raylib
+        from tavoro import AudioStream, Rect, Sound, Vector2, audio_device, colors
         audio_device.init()
         stream = AudioStream(22050, 16, 1)
         assert stream.valid
         stream.unload()
+        sound = Sound.load({tone!r})
+        assert sound.valid and sound.frame_count > 0
+        sound.play()
+        assert sound.playing
+        deadline = time.monotonic() + 10
+        while sound.playing and time.monotonic() < deadline:
+            time.sleep(0.05)
+        assert not sound.playing, "the device never played the sound through"
         audio_device.close()
         assert Rect(0, 0, 10, 10).collide_point(Vector2(5, 5)) and colors.Blank.a == 0
         print("imported", len({MODULES!r}))
     """)
-    proc = run([environment, "-I", "-c", code], cwd=tmp_path, env=clean_environment())
+    proc = run([environment, "-I", "-c", code], cwd=tmp_path, env=empty_home(tmp_path))
     assert proc.stdout.split() == ["imported", str(len(MODULES))]
 
 
@@ -111,3 +135,74 @@ def test_type_checkers_find_the_installed_stubs(environment, tmp_path):
     env.pop("MYPYPATH", None)
     run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull,
          "--python-executable", environment, source], cwd=tmp_path, env=env)
+
+
+@pytest.fixture(scope="module")
+def sdist(tmp_path_factory):
+    out = tmp_path_factory.mktemp("sdist")
+    run([sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", out, ROOT],
+        env=clean_environment())
+    (built,) = out.glob("tavoro-*.tar.gz")
+    return built
+
+
+def test_sdist_carries_what_the_build_needs(sdist):
+    names = {name.split("/", 1)[1] for name in tarfile.open(sdist).getnames() if "/" in name}
+    needed = {"CMakeLists.txt", "pyproject.toml", "README.md", "scripts/build-raylib.sh",
+              "src/tavoro/py.typed", "src/tavoro/__init__.pyi"}
+    needed |= {str(path.relative_to(ROOT)) for path in (ROOT / "src").rglob("*")
+               if path.suffix in (".cpp", ".hpp", ".map", ".ld", ".py", ".pyi")}
+    needed |= {str(path.relative_to(ROOT)) for path in (ROOT / "scripts").rglob("*.patch")}
+    assert needed <= names, sorted(needed - names)
+    assert not [name for name in names if name.startswith(("build/", ".venv/", "dist/"))
+                or name.endswith(".so")]
+
+
+def test_a_wheel_builds_from_the_sdist_with_no_variable_set(sdist, tmp_path):
+    # No raylib prefix is given: CMake runs the raylib build itself, which finds its cache.
+    env = clean_environment()
+    env.pop("TAVORO_RAYLIB_PREFIX", None)
+    run([sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps",
+         "--disable-pip-version-check", "-q", "-w", tmp_path, sdist], cwd=tmp_path, env=env)
+    (built,) = tmp_path.glob("tavoro-*.whl")
+    modules = {name.split("/")[1] for name in zipfile.ZipFile(built).namelist()
+               if name.endswith(".so")}
+    assert modules == set(MODULES)
+
+
+def configure(tmp_path, *options, **env):
+    """Configures the project in a new build tree with the environment given added; returns the
+    completed process."""
+    environment = clean_environment()
+    environment.pop("TAVORO_RAYLIB_PREFIX", None)
+    environment.update(env)
+    return subprocess.run(["cmake", "-S", ROOT, "-B", tmp_path / "build",
+                           f"-DPython_EXECUTABLE={sys.executable}", *options],
+                          env=environment, capture_output=True, text=True, timeout=600)
+
+
+@pytest.fixture(scope="module")
+def raylib_prefix():
+    return pathlib.Path(run([ROOT / "scripts" / "build-raylib.sh"],
+                            env=clean_environment()).stdout.strip())
+
+
+# Without the raylib build (no apt, or turned off), raylib comes from CMake's package search or pkg-config.
+@pytest.mark.parametrize("way", ["package search", "pkg-config"])
+def test_configure_finds_an_installed_raylib_without_apt(tmp_path, raylib_prefix, way):
+    if way == "package search":
+        proc = configure(tmp_path, "-DTAVORO_BUILD_RAYLIB=OFF",
+                         f"-DCMAKE_PREFIX_PATH={raylib_prefix}")
+    else:
+        proc = configure(tmp_path, "-DTAVORO_BUILD_RAYLIB=OFF",
+                         PKG_CONFIG_PATH=str(raylib_prefix / "lib" / "pkgconfig"))
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert "build-raylib" not in proc.stderr
+
+
+def test_configure_without_raylib_says_how_to_name_one(tmp_path):
+    proc = configure(tmp_path, "-DTAVORO_BUILD_RAYLIB=OFF", PKG_CONFIG_PATH=str(tmp_path))
+    assert proc.returncode != 0
+    message = " ".join(proc.stderr.split())
+    assert "raylib 5.5 or newer was not found" in message
+    assert "TAVORO_RAYLIB_PREFIX=/opt/raylib pip install ." in message

@@ -1,0 +1,3 @@
+from .colors import Colors, colors
+
+__all__ = ["Colors", "colors"]

@@ -1,0 +1,5 @@
+from .._lazy import exports
+
+__all__ = ["Image"]
+
+__getattr__, __dir__ = exports(globals(), {"Image": (".image", "Image")})

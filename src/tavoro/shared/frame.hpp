@@ -551,8 +551,8 @@ PyObject* init(const ModuleDef& def);
 
 }  // namespace tavoro::frame
 
-// The module's one exported symbol.
-#define TAVORO_MODULE(name, def)                                                 \
-    extern "C" __attribute__((visibility("default"))) PyObject* PyInit_##name() { \
-        return ::tavoro::frame::init(def);                                       \
-    }
+// The module's initialisation. Its one exported symbol, PyInit_<name>, is the processor check
+// (processor_check.cpp), which calls this once the processor has the instructions the module is
+// compiled for.
+#define TAVORO_MODULE(name, def) \
+    extern "C" PyObject* tavoro_module_init() { return ::tavoro::frame::init(def); }

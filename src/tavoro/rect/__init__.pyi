@@ -1,0 +1,5 @@
+from .rect import Rect as Rect
+
+__all__ = ["Rect"]
+
+def __dir__() -> list[str]: ...
