@@ -152,6 +152,12 @@ void dealloc(PyObject* object) {
     Py_TYPE(object)->tp_free(object);
 }
 
+// A negative length from a subclass gets the interpreter's own refusal.
+Py_ssize_t refuse_negative_length() {
+    PyErr_SetString(PyExc_ValueError, "__len__() should return >= 0");
+    return -1;
+}
+
 // len(): the `length` attribute (a subclass's own counts) rounded to whole seconds.
 Py_ssize_t length(PyObject* self) {
     frame::Ref seconds(PyObject_GetAttr(self, name_length));
@@ -160,7 +166,9 @@ Py_ssize_t length(PyObject* self) {
     if (!round) return -1;
     frame::Ref rounded(PyObject_CallOneArg(round.get(), seconds.get()));
     if (!rounded) return -1;
-    return PyNumber_AsSsize_t(rounded.get(), PyExc_OverflowError);
+    Py_ssize_t whole = PyNumber_AsSsize_t(rounded.get(), PyExc_OverflowError);
+    if (whole < 0 && !PyErr_Occurred()) return refuse_negative_length();
+    return whole;
 }
 
 // ---------------------------------------------------------------------------------------------
