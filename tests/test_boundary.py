@@ -19,8 +19,8 @@ UNDER_SANITIZER = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def run_child(code, timeout=60):
-    """Runs code in a fresh interpreter; returns (returncode, stdout, stderr). A hang counts as
-    a failure of the case, reported as the signal that ended it."""
+    """Runs code in a fresh interpreter; returns (returncode, stdout, stderr). A child that
+    does not finish within the time limit fails the case."""
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(str(path) for path in MODULE_PATHS)
     env.pop("PYTHONWARNINGS", None)
