@@ -16,6 +16,7 @@ namespace tavoro {
 namespace {
 
 constexpr const char* seek_nan_refused = "position must be a number (got nan)";
+constexpr const char* negative_length = "__len__() should return >= 0";  // the interpreter's own
 
 using M = Music;
 
@@ -195,7 +196,7 @@ void dealloc(PyObject* object) {
 
 // A negative length from a subclass gets the interpreter's own refusal.
 Py_ssize_t refuse_negative_length() {
-    PyErr_SetString(PyExc_ValueError, "__len__() should return >= 0");
+    PyErr_SetString(PyExc_ValueError, negative_length);
     return -1;
 }
 
