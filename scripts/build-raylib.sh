@@ -50,6 +50,9 @@ marker="$prefix/.complete"
 #    the link line.
 #  - A fixed libdir keeps the layout the same on every distribution.
 c_flags="-DMA_ENABLE_ONLY_SPECIFIC_BACKENDS -DMA_ENABLE_NULL"
+#  - XM modules are left out: crafted XM files crash and hang raylib's XM decoder in too many
+#    places to patch one by one (see the README's list of raylib patches).
+c_flags+=" -DSUPPORT_FILEFORMAT_XM=0"
 cmake_args=(
     -DPLATFORM=Memory
     -DUSE_EXTERNAL_GLFW=OFF

@@ -63,7 +63,9 @@ PyTypeObject type = [] {
 const frame::TypeDef types[] = {
     frame::type_def<Probe>(type, &table, static_methods, "Probe objects are not picklable"),
 };
-const frame::SiblingDef siblings[] = {frame::sibling<Sibling>("probe_sibling", "Sibling")};
+// The tests stand classes made in Python in for the sibling.
+const frame::SiblingDef siblings[] = {
+    frame::sibling<Sibling>("probe_sibling", "Sibling", frame::SiblingKind::any_type)};
 
 const frame::ModuleDef module = {
     .name = "frame_probe",

@@ -9,6 +9,9 @@
 namespace tavoro::audio_device {
 namespace {
 
+constexpr const char* forked_refusal =
+    "the audio device cannot be opened in a process forked while it was open";
+
 struct Entry {
     Release release;
     int rank;
@@ -40,6 +43,11 @@ void release_all() {
 }
 
 PyObject* init(PyObject*, PyObject*) {
+    if (inherited_device) {
+        PyErr_SetString(PyExc_RuntimeError, forked_refusal);
+        frame::traceback(nullptr, "init");
+        return nullptr;
+    }
     // raylib narrates every load and release on standard output; keep to warnings and errors.
     SetTraceLogLevel(LOG_WARNING);
     if (!IsAudioDeviceReady()) InitAudioDevice();
@@ -50,13 +58,19 @@ PyObject* init(PyObject*, PyObject*) {
 }
 
 // Live sounds, music and streams stay usable as objects: they read as unloaded afterwards.
+// In a forked child the objects left in the register are forgotten: their resources belong to the
+// parent's device.
 PyObject* close(PyObject*, PyObject*) {
+    if (inherited_device) {
+        loaded.clear();
+        Py_RETURN_NONE;
+    }
     release_all();
     if (IsAudioDeviceReady()) CloseAudioDevice();
     Py_RETURN_NONE;
 }
 
-PyObject* ready(PyObject*, PyObject*) { return PyBool_FromLong(IsAudioDeviceReady()); }
+PyObject* ready(PyObject*, PyObject*) { return PyBool_FromLong(device_open()); }
 
 PyMethodDef functions[] = {
     {"init", init, METH_NOARGS,
@@ -78,7 +92,13 @@ const frame::ModuleDef module = {
     .source = "src/tavoro/audio_device/audio_device.cpp",
     .types = {},
     .exports = exports,
-    .finish = [](PyObject* module) { return PyModule_AddFunctions(module, functions); },
+    .finish = [](PyObject* module) {
+        if (watch_forks() < 0) {
+            PyErr_SetString(PyExc_OSError, "cannot register a fork handler");
+            return -1;
+        }
+        return PyModule_AddFunctions(module, functions);
+    },
 };
 
 }  // namespace

@@ -15,8 +15,25 @@
 #include "../shared/frame.hpp"
 
 #include <raylib.h>
+#include <pthread.h>
 
 namespace tavoro::audio_device {
+
+// A process forked while the device was open inherits raylib's state but not its mixer thread:
+// closing the device would wait for that thread for ever, and any call that takes the audio lock
+// may find it held by a thread that no longer exists. So in such a child the device reads as not
+// open and cannot be opened again, and every audio object inherited reads as unloaded and makes
+// no raylib call. Each module keeps its own copy of the flag, set by its own fork handler.
+inline bool inherited_device = false;
+
+inline void note_forked_child() {
+    if (IsAudioDeviceReady()) inherited_device = true;
+}
+
+inline int watch_forks() { return pthread_atfork(nullptr, nullptr, note_forked_child) == 0 ? 0 : -1; }
+
+// The device is open in this process (not only in the parent it was forked from).
+inline bool device_open() { return !inherited_device && IsAudioDeviceReady(); }
 
 // Releases the raylib resource of `object` (which then leaves the register).
 using Release = void (*)(PyObject* object);
@@ -57,12 +74,16 @@ inline int bind_api() {
     if (!untrack) return -1;
     api.track = reinterpret_cast<decltype(api.track)>(track);
     api.untrack = reinterpret_cast<decltype(api.untrack)>(untrack);
+    if (watch_forks() < 0) {
+        PyErr_SetString(PyExc_OSError, "cannot register a fork handler");
+        return -1;
+    }
     return 0;
 }
 
 // Loading needs the device open: true, or false with RuntimeError set.
 inline bool require_open_device() {
-    if (IsAudioDeviceReady()) return true;
+    if (device_open()) return true;
     PyErr_SetString(PyExc_RuntimeError,
                     "the audio device is not open: call tavoro.audio_device.init() before "
                     "loading audio");

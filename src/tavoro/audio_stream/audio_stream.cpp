@@ -7,6 +7,7 @@
 
 #include "../audio_device/audio_device.hpp"
 #include "../shared/audio.hpp"
+#include "../shared/audio_limits.hpp"
 
 #include <vector>
 
@@ -22,12 +23,13 @@ const ::AudioStream& record_of(const S* self) { return self->_shared ? *self->_s
 
 // The record to hand raylib, or null when there is no loaded stream.
 const ::AudioStream* loaded(const S* self) {
+    if (audio_device::inherited_device) return nullptr;
     return record_of(self).buffer ? &record_of(self) : nullptr;
 }
 
 // Releases a stream this object owns; a view never releases its owner's stream.
 void release(S* self) {
-    if (!self->_is_owner || !self->_raw.buffer) return;
+    if (!self->_is_owner || !self->_raw.buffer || audio_device::inherited_device) return;
     audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
     UnloadAudioStream(self->_raw);
     self->_raw.buffer = nullptr;
@@ -52,6 +54,7 @@ void leave_owner(S* self) {
 
 // Loads a new stream into `self`, releasing the one it owned before.
 bool load(S* self, int sample_rate, int sample_size, int channels) {
+    if (!audio_limits::check_layout(sample_rate, sample_size, channels)) return false;
     if (!audio_device::require_open_device()) return false;
     release(self);
     leave_owner(self);

@@ -7,17 +7,26 @@
 
 #include "../audio_device/audio_device.hpp"
 #include "../shared/audio.hpp"
+#include "../shared/audio_limits.hpp"
 #include "../shared/audio_path.hpp"
+
+#include <cmath>
 
 namespace tavoro {
 namespace {
+
+constexpr const char* seek_nan_refused = "position must be a number (got nan)";
+constexpr const char* negative_length = "__len__() should return >= 0";  // the interpreter's own
 
 using M = Music;
 
 M* as_music(PyObject* object) { return reinterpret_cast<M*>(object); }
 
 // The record to hand raylib, or null when the music is not loaded.
-const ::Music* loaded(const M* self) { return self->raw.stream.buffer ? &self->raw : nullptr; }
+const ::Music* loaded(const M* self) {
+    if (audio_device::inherited_device) return nullptr;
+    return self->raw.stream.buffer ? &self->raw : nullptr;
+}
 
 frame::Name name_play{"play"};
 frame::Name name_stop{"stop"};
@@ -55,15 +64,48 @@ PyObject* new_music(::Music record) {
     return made.release();
 }
 
+// A music raylib cannot play safely (a decoded stream of a layout the mixer does not handle, such
+// as 64-bit samples, or one raylib itself calls invalid) is released at once and loads as
+// not valid.
+::Music playable(::Music record) {
+    const ::AudioStream& stream = record.stream;
+    bool usable = stream.buffer && IsMusicValid(record) &&
+                  audio_limits::layout_ok(static_cast<int>(stream.sampleRate),
+                                          static_cast<int>(stream.sampleSize),
+                                          static_cast<int>(stream.channels));
+    if (usable) return record;
+    if (record.ctxData || stream.buffer) UnloadMusicStream(record);
+    return ::Music{};
+}
+
 PyObject* c_load(PyObject* filename) {
     frame::Ref path = encode_path(filename);
     if (!path || !audio_device::require_open_device()) return nullptr;
-    return new_music(LoadMusicStream(PyBytes_AS_STRING(path.get())));
+    if (!checked_audio_file(PyBytes_AS_STRING(path.get()))) return new_music(::Music{});
+    return new_music(playable(LoadMusicStream(PyBytes_AS_STRING(path.get()))));
+}
+
+// raylib turns the position into an unsigned frame number without a check: a position before
+// the start goes to the start, one past the end to the last frame (from where a looping music
+// goes on at the start), and NaN is refused.
+bool position_in_track(const ::Music& record, float& position) {
+    if (std::isnan(position)) {
+        PyErr_SetString(PyExc_ValueError, seek_nan_refused);
+        return false;
+    }
+    // Just below the last frame's time, so that raylib's float product stays inside the track.
+    float last = std::nextafter(
+        static_cast<float>((record.frameCount - 1.0) / record.stream.sampleRate), 0.0f);
+    position = position < 0.0f ? 0.0f : (position > last ? last : position);
+    return true;
 }
 
 // The Python-visible seek: the raylib call itself, made only on a loaded music.
 PyObject* seek(M* self, float position) {
-    if (const ::Music* record = loaded(self)) SeekMusicStream(*record, position);
+    if (const ::Music* record = loaded(self)) {
+        if (!position_in_track(*record, position)) return nullptr;
+        SeekMusicStream(*record, position);
+    }
     Py_RETURN_NONE;
 }
 
@@ -152,6 +194,12 @@ void dealloc(PyObject* object) {
     Py_TYPE(object)->tp_free(object);
 }
 
+// A negative length from a subclass gets the interpreter's own refusal.
+Py_ssize_t refuse_negative_length() {
+    PyErr_SetString(PyExc_ValueError, negative_length);
+    return -1;
+}
+
 // len(): the `length` attribute (a subclass's own counts) rounded to whole seconds.
 Py_ssize_t length(PyObject* self) {
     frame::Ref seconds(PyObject_GetAttr(self, name_length));
@@ -160,7 +208,9 @@ Py_ssize_t length(PyObject* self) {
     if (!round) return -1;
     frame::Ref rounded(PyObject_CallOneArg(round.get(), seconds.get()));
     if (!rounded) return -1;
-    return PyNumber_AsSsize_t(rounded.get(), PyExc_OverflowError);
+    Py_ssize_t whole = PyNumber_AsSsize_t(rounded.get(), PyExc_OverflowError);
+    if (whole < 0 && !PyErr_Occurred()) return refuse_negative_length();
+    return whole;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../audio_stream/audio_stream.hpp"
+#include "audio_limits.hpp"
 
 namespace tavoro::audio {
 
@@ -87,10 +88,22 @@ struct Members {
             nullptr, "The volume (1.0 is full).");
     }
 
+    // A pitch outside what the mixer keeps up with is refused; the cached value stays. The value
+    // is converted once, so that what is checked is what raylib gets.
+    template <void (*Set)(Raw, float)>
+    static bool set_pitch(S* self, PyObject* value, void*) {
+        double pitch;
+        if (!frame::to_double(value, pitch)) return false;
+        if (!audio_limits::check_pitch(pitch, value)) return false;
+        self->_pitch = static_cast<float>(pitch);
+        if (const Raw* record = Loaded(self)) Set(*record, self->_pitch);
+        return true;
+    }
+
     template <void (*Set)(Raw, float)>
     static PyGetSetDef pitch() {
-        return frame::property<"pitch", get_cached<&S::_pitch>, set_cached<&S::_pitch, Set>>(
-            nullptr, "The pitch (1.0 is the original).");
+        return frame::property<"pitch", get_cached<&S::_pitch>, set_pitch<Set>>(
+            nullptr, "The pitch (1.0 is the original), 1/64 to 16; 0 or less leaves it as it is.");
     }
 
     template <void (*Set)(Raw, float)>

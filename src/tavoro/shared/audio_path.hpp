@@ -4,7 +4,27 @@
 
 #include "frame.hpp"
 
+#include <climits>
+#include <strings.h>
+#include <sys/stat.h>
+
 namespace tavoro {
+
+// Whether raylib may be handed the file at all: an existing regular file (raylib reads a
+// directory as a file), not empty, of a size raylib's int sizes hold, whose name ends in the
+// extension of a format raylib decodes (raylib compares a missing extension as a string). Files
+// that fail read as not loaded, without a raylib call.
+inline bool checked_audio_file(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (info.st_size <= 0 || info.st_size > INT_MAX) return false;
+    const char* dot = std::strrchr(path, '.');
+    const char* slash = std::strrchr(path, '/');
+    if (!dot || (slash && dot < slash) || dot == path || (slash && dot == slash + 1)) return false;
+    for (const char* known : {".wav", ".ogg", ".mp3", ".qoa", ".flac", ".xm", ".mod"})
+        if (strcasecmp(dot, known) == 0) return true;
+    return false;
+}
 
 inline bool check_path_type(const char* argument, PyObject* path) {
     if (path == Py_None || PyUnicode_CheckExact(path)) return true;

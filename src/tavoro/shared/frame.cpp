@@ -286,19 +286,28 @@ int copy_spec_attribute(PyObject* spec, PyObject* dict, const char* from, const 
     return PyDict_SetItemString(dict, to, value);
 }
 
-PyObject* create(PyObject* spec, PyModuleDef*) {
+// The interpreter claims the module when it starts creating it, and gives the claim back when
+// creation or execution fails, so that an interpreter whose import failed (and which may be gone
+// by now) never locks out another one.
+bool claim_interpreter() {
     std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (current == -1) return nullptr;
+    if (current == -1) return false;
     if (first_interpreter == -1) {
         first_interpreter = current;
     } else if (first_interpreter != current) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one "
                         "interpreter per process.");
-        return nullptr;
+        return false;
     }
-    if (state.module) return Py_NewRef(state.module);
+    return true;
+}
 
+void release_unexecuted_claim() {
+    if (!state.module) first_interpreter = -1;
+}
+
+PyObject* create_module(PyObject* spec) {
     Ref name(PyObject_GetAttrString(spec, "name"));
     if (!name) return nullptr;
     Ref module(PyModule_NewObject(name.get()));
@@ -310,6 +319,14 @@ PyObject* create(PyObject* spec, PyModuleDef*) {
         copy_spec_attribute(spec, dict, "submodule_search_locations", "__path__", false) < 0)
         return nullptr;
     return module.release();
+}
+
+PyObject* create(PyObject* spec, PyModuleDef*) {
+    if (!claim_interpreter()) return nullptr;
+    if (state.module) return Py_NewRef(state.module);
+    PyObject* module = create_module(spec);
+    if (!module) release_unexecuted_claim();
+    return module;
 }
 
 // Runs when the interpreter's version differs from the one the module was compiled for.
@@ -431,16 +448,31 @@ fail:
     return -1;
 }
 
+// A native sibling is a static type (no class statement makes one) under its module's name
+// (the interpreter's own types go by their bare names).
+int check_native(const SiblingDef& s, PyTypeObject* type) {
+    if (s.kind != SiblingKind::native) return 0;
+    char expected[400];
+    PyOS_snprintf(expected, sizeof expected, "%s.%s", s.module, s.name);
+    const char* own_name = std::strcmp(s.module, "builtins") == 0 ? s.name : expected;
+    if (!(type->tp_flags & Py_TPFLAGS_HEAPTYPE) && std::strcmp(type->tp_name, own_name) == 0)
+        return 0;
+    PyErr_Format(PyExc_ImportError, "%.200s is not the native type %.200s defines, got %.200s",
+                 expected, s.module, type->tp_name);
+    return -1;
+}
+
 int bind_sibling(const SiblingDef& s) {
     Ref module(PyImport_ImportModule(s.module));
     if (!module) return -1;
-    PyTypeObject* type = import_type(module.get(), s.module, s.name, s.size);
+    Ref type(reinterpret_cast<PyObject*>(import_type(module.get(), s.module, s.name, s.size)));
     if (!type) return -1;
-    *s.binding = type;  // keeps the reference: bound types live as long as the process
-    if (!s.table_binding) return 0;
-    const void* table = fetch_native_table(type);
-    if (!table) return -1;
-    *s.table_binding = table;
+    auto* bound = reinterpret_cast<PyTypeObject*>(type.get());
+    const void* table = nullptr;
+    if (s.table_binding && !(table = fetch_native_table(bound))) return -1;
+    if (check_native(s, bound) < 0) return -1;
+    *s.binding = reinterpret_cast<PyTypeObject*>(type.release());  // kept for the process
+    if (s.table_binding) *s.table_binding = table;
     return 0;
 }
 
@@ -499,6 +531,9 @@ int execute(PyObject* module) {
     if (state.empty_str) traceback(entry);
     state.dict = nullptr;
     Py_CLEAR(state.module);
+    // The builtins belong to the interpreter that failed; the next attempt looks them up afresh.
+    Py_CLEAR(state.builtins);
+    release_unexecuted_claim();
     return -1;
 }
 

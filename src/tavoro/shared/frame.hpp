@@ -504,6 +504,10 @@ TypeDef type_def(PyTypeObject& type, const typename R::Table* table,
             pickling_refusal, &DirectAssignment<R>::prepare};
 }
 
+// Whether a sibling must be the native type its module defines (a static type named
+// "<module>.<name>"), or may be any type of the expected layout (a stand-in made by tests).
+enum class SiblingKind { native, any_type };
+
 // A type of another module (or of builtins) that this module uses.
 struct SiblingDef {
     const char* module;
@@ -511,18 +515,23 @@ struct SiblingDef {
     Py_ssize_t size;               // the instance record size this module was built against
     PyTypeObject** binding;
     const void** table_binding;    // null: bind the type only
+    SiblingKind kind = SiblingKind::native;
 };
 
+// Native entries are called on the bound type's instances by position, so a class made in
+// Python that merely carries a table (say another type's, copied into its dictionary) must
+// not pass for the sibling.
 template <Record R>
-SiblingDef sibling(const char* module, const char* name) {
+SiblingDef sibling(const char* module, const char* name,
+                   SiblingKind kind = SiblingKind::native) {
     return {module, name, static_cast<Py_ssize_t>(sizeof(R)), &R::type,
-            reinterpret_cast<const void**>(&R::vtable)};
+            reinterpret_cast<const void**>(&R::vtable), kind};
 }
 
 // The interpreter's own `type`, checked against the heap-type record this module was built with.
 inline SiblingDef builtin_type() {
     return {"builtins", "type", static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject)),
-            &state.builtin_type, nullptr};
+            &state.builtin_type, nullptr, SiblingKind::native};
 }
 
 // A native routine published in the module's __pyx_capi__.

@@ -17,7 +17,10 @@ using S = Sound;
 S* as_sound(PyObject* object) { return reinterpret_cast<S*>(object); }
 
 // The record to hand raylib, or null when the sound is not loaded.
-const ::Sound* loaded(const S* self) { return self->_raw.stream.buffer ? &self->_raw : nullptr; }
+const ::Sound* loaded(const S* self) {
+    if (audio_device::inherited_device) return nullptr;
+    return self->_raw.stream.buffer ? &self->_raw : nullptr;
+}
 
 void unlink_alias(S* self) {
     if (!self->_alias_link) return;
@@ -87,12 +90,23 @@ PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
 // Sound() ignores its arguments and gives an empty, unloaded sound.
 int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 
+// A sound raylib itself calls invalid (no frames decoded) is released at once: it would only
+// ever be handed to raylib to play nothing, or worse.
+::Sound playable(::Sound record) {
+    if (record.stream.buffer && !IsSoundValid(record)) {
+        UnloadSound(record);
+        return ::Sound{};
+    }
+    return record;
+}
+
 PyObject* load(PyObject* file_name) {
     if (!check_path_type("file_name", file_name)) return nullptr;
     frame::Ref path = encode_path(file_name);
     if (!path || !audio_device::require_open_device()) return nullptr;
     SoundNewArgs plain = {1, 0};
-    return new_sound(LoadSound(PyBytes_AS_STRING(path.get())), &plain);
+    if (!checked_audio_file(PyBytes_AS_STRING(path.get()))) return new_sound(::Sound{}, &plain);
+    return new_sound(playable(LoadSound(PyBytes_AS_STRING(path.get()))), &plain);
 }
 
 // raylib reads the source's buffer without a check, so only a loaded source is accepted.
