@@ -61,6 +61,7 @@ bool load(S* self, int sample_rate, int sample_size, int channels) {
     self->_is_owner = 1;
     A::set_defaults(self);
     track_if_loaded(self);
+    audio_device::api.hand_over_log();
     return true;
 }
 

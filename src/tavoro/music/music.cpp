@@ -58,13 +58,13 @@ PyObject* new_music(::Music record) {
 PyObject* c_load(PyObject* filename) {
     frame::Ref path = encode_path(filename);
     if (!path || !audio_device::require_open_device()) return nullptr;
-    return new_music(LoadMusicStream(PyBytes_AS_STRING(path.get())));
+    return audio_device::logged(new_music(LoadMusicStream(PyBytes_AS_STRING(path.get()))));
 }
 
 // The Python-visible seek: the raylib call itself, made only on a loaded music.
 PyObject* seek(M* self, float position) {
     if (const ::Music* record = loaded(self)) SeekMusicStream(*record, position);
-    Py_RETURN_NONE;
+    return audio_device::logged(Py_NewRef(Py_None));
 }
 
 // With skip_dispatch 0, a Python subclass's own method `name` runs instead of `own`: true when

@@ -3,6 +3,7 @@
 // a sound or music keeps of the stream inside its record.
 #pragma once
 
+#include "../audio_device/audio_device.hpp"
 #include "../audio_stream/audio_stream.hpp"
 
 namespace tavoro::audio {
@@ -38,19 +39,19 @@ struct Members {
 
     static PyObject* unload(S* self) {
         Release(self);
-        Py_RETURN_NONE;
+        return audio_device::logged(Py_NewRef(Py_None));
     }
 
     template <void (*Call)(Raw)>
     static PyObject* control(S* self) {
         if (const Raw* record = Loaded(self)) Call(*record);
-        Py_RETURN_NONE;
+        return audio_device::logged(Py_NewRef(Py_None));
     }
 
     template <bool (*Query)(Raw)>
     static PyObject* query(S* self, void*) {
         const Raw* record = Loaded(self);
-        return PyBool_FromLong(record && Query(*record));
+        return audio_device::logged(PyBool_FromLong(record && Query(*record)));
     }
 
     // update(data, frame_count): raylib reads frame_count frames of the stream's sample layout
@@ -63,7 +64,7 @@ struct Members {
         if (!samples.take(data, frame_count, Layout(self))) return nullptr;
         if (!(Fits(self, frame_count) && ...)) return nullptr;
         if (const Raw* record = Loaded(self)) Update(*record, samples.data(), frame_count);
-        Py_RETURN_NONE;
+        return audio_device::logged(Py_NewRef(Py_None));
     }
 
     template <float S::*Field>
@@ -78,6 +79,7 @@ struct Members {
         if (!frame::to_float(value, narrowed)) return false;
         self->*Field = narrowed;
         if (const Raw* record = Loaded(self)) Set(*record, narrowed);
+        audio_device::api.hand_over_log();
         return true;
     }
 

@@ -92,7 +92,7 @@ PyObject* load(PyObject* file_name) {
     frame::Ref path = encode_path(file_name);
     if (!path || !audio_device::require_open_device()) return nullptr;
     SoundNewArgs plain = {1, 0};
-    return new_sound(LoadSound(PyBytes_AS_STRING(path.get())), &plain);
+    return audio_device::logged(new_sound(LoadSound(PyBytes_AS_STRING(path.get())), &plain));
 }
 
 // raylib reads the source's buffer without a check, so only a loaded source is accepted.
@@ -103,7 +103,7 @@ PyObject* load_alias(S* source) {
     }
     if (!audio_device::require_open_device()) return nullptr;
     SoundNewArgs alias_args = {1, 1};
-    PyObject* made = new_sound(LoadSoundAlias(source->_raw), &alias_args);
+    PyObject* made = audio_device::logged(new_sound(LoadSoundAlias(source->_raw), &alias_args));
     if (!made || !loaded(as_sound(made))) return made;
     // An alias of an alias shares the first source's samples, so it hangs on that one.
     S* owner = source->_source ? source->_source : source;
