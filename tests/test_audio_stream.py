@@ -24,7 +24,7 @@ def raises(error, message, call, *args, **kwargs):
 def test_new_stream(audio):
     stream = AudioStream(44100, 16, 2)
     assert (stream.valid, stream.playing) == (True, False)
-    assert (stream.volume, stream.pitch, stream.pan) == (1.0, 1.0, 0.5)
+    assert (stream.volume, stream.pitch, stream.pan) == (1.0, 1.0, 0.0)
     stream.play()
     assert stream.playing
     stream.pause()

@@ -28,7 +28,7 @@ def tone(audio, write_wav):
 def test_loaded_sound(tone):
     sound = Sound.load(tone)
     assert (sound.valid, sound.is_alias, sound.playing) == (True, False, False)
-    assert (sound.volume, sound.pitch, sound.pan) == (1.0, 1.0, 0.5)
+    assert (sound.volume, sound.pitch, sound.pan) == (1.0, 1.0, 0.0)
     assert sound.stream is sound.stream and isinstance(sound.stream, AudioStream)
     assert sound.stream.valid
     sound.play()
@@ -107,7 +107,7 @@ def test_alias_plays_the_source_samples(tone):
     again = Sound.load_alias(alias)
     assert (alias.is_alias, alias.valid, again.valid) == (True, True, True)
     assert alias.frame_count == source.frame_count
-    assert (alias.volume, alias.pitch, alias.pan) == (1.0, 1.0, 0.5)
+    assert (alias.volume, alias.pitch, alias.pan) == (1.0, 1.0, 0.0)
     del source
     gc.collect()
     alias.play()

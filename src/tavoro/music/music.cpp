@@ -51,7 +51,7 @@ PyObject* new_music(::Music record) {
     if (loaded(self))
         audio_device::api.track(made.get(), release_entry, audio_device::owner_rank);
     if (!audio::make_view(self->raw.stream, self->stream, self->_view)) return nullptr;
-    A::set_defaults(self, 0.0f);  // a new music's pan reads 0.0, not the centre
+    A::set_defaults(self);
     return made.release();
 }
 
@@ -125,8 +125,9 @@ PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
 int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 
 PyObject* load(PyObject* filename) {
-    if (!check_path_type("filename", filename)) return nullptr;
-    return c_load(filename);
+    frame::Ref given = path_argument(filename);
+    if (!given || !check_path_type("filename", given.get())) return nullptr;
+    return c_load(given.get());
 }
 
 int traverse(PyObject* object, visitproc visit, void* arg) {

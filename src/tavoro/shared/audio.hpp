@@ -8,6 +8,17 @@
 
 namespace tavoro::audio {
 
+// The centre of the pan range of the raylib built against: raylib 6 takes -1 (left) to 1 (right),
+// earlier ones 0 to 1. A new voice reads the centre, so a value read back and set again leaves
+// the balance as it was.
+#if RAYLIB_VERSION_MAJOR >= 6
+inline constexpr float centre_pan = 0.0f;
+inline constexpr const char* pan_doc = "The pan, from -1.0 (left) to 1.0 (right); 0.0 is the centre.";
+#else
+inline constexpr float centre_pan = 0.5f;
+inline constexpr const char* pan_doc = "The pan, from 0.0 (left) to 1.0 (right); 0.5 is the centre.";
+#endif
+
 // The members of a record S over its raylib record Raw. `Loaded` gives the record to hand raylib,
 // or null when there is none loaded: then playback calls do nothing and the queries read False.
 // `Release` releases what the record owns (a second call does nothing).
@@ -23,7 +34,7 @@ struct Members {
     }
 
     // The cached values a record starts with when it takes a raylib record.
-    static void set_defaults(S* self, float pan = 0.5f) {
+    static void set_defaults(S* self, float pan = centre_pan) {
         self->_volume = 1.0f;
         self->_pitch = 1.0f;
         self->_pan = pan;
@@ -98,7 +109,7 @@ struct Members {
     template <void (*Set)(Raw, float)>
     static PyGetSetDef pan() {
         return frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, Set>>(
-            nullptr, "The pan (0.5 is the centre).");
+            nullptr, pan_doc);
     }
 };
 

@@ -27,4 +27,17 @@ inline frame::Ref encode_path(PyObject* path) {
     return encoded;
 }
 
+// The path as load() checks it: an os.PathLike whose path is a str (a pathlib.Path) gives that
+// str; anything else is itself, to be checked and refused as before. A new reference, or null
+// with the exception set when __fspath__ fails.
+inline frame::Ref path_argument(PyObject* path) {
+    if (path == Py_None || PyUnicode_CheckExact(path) || PyBytes_Check(path) ||
+        PyUnicode_Check(path) ||
+        !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(path)), "__fspath__"))
+        return frame::Ref(Py_NewRef(path));
+    frame::Ref text(PyOS_FSPath(path));
+    if (!text) return {};
+    return frame::Ref(Py_NewRef(PyUnicode_CheckExact(text.get()) ? text.get() : path));
+}
+
 }  // namespace tavoro

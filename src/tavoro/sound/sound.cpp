@@ -88,8 +88,9 @@ PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
 int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 
 PyObject* load(PyObject* file_name) {
-    if (!check_path_type("file_name", file_name)) return nullptr;
-    frame::Ref path = encode_path(file_name);
+    frame::Ref given = path_argument(file_name);
+    if (!given || !check_path_type("file_name", given.get())) return nullptr;
+    frame::Ref path = encode_path(given.get());
     if (!path || !audio_device::require_open_device()) return nullptr;
     SoundNewArgs plain = {1, 0};
     return audio_device::logged(new_sound(LoadSound(PyBytes_AS_STRING(path.get())), &plain));

@@ -1,6 +1,7 @@
 """In-memory sounds and their aliases, played on raylib's audio device."""
 
 from collections.abc import Buffer
+from os import PathLike
 from typing import SupportsFloat, SupportsIndex
 
 from typing_extensions import disjoint_base
@@ -18,7 +19,7 @@ class Sound:
 
     def __init__(self) -> None: ...
     @staticmethod
-    def load(file_name: str) -> Sound: ...
+    def load(file_name: str | PathLike[str]) -> Sound: ...
     @staticmethod
     def load_alias(source: Sound) -> Sound: ...
     def unload(self) -> None: ...
