@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* no_device = "the audio device is not open";
 constexpr const char* negative_frames = "frames must not be negative (got %d)";
-constexpr const char* capture_length = "seconds must be more than 0 and at most 600 (got %g)";
+constexpr const char* capture_length = "seconds must be more than 0 and at most 600 (got %R)";
 constexpr double longest_capture = 600.0;
 
 struct Entry {
@@ -114,7 +114,7 @@ PyObject* start_capture(PyObject*, PyObject* value) {
     double seconds;
     if (!frame::to_double(value, seconds)) return nullptr;
     if (!(seconds > 0.0 && seconds <= longest_capture))
-        return PyErr_Format(PyExc_ValueError, capture_length, seconds);
+        return PyErr_Format(PyExc_ValueError, capture_length, value);
     trace_log::Device device = trace_log::device();
     if (!IsAudioDeviceReady() || device.sample_rate <= 0 || device.channels <= 0) {
         PyErr_SetString(PyExc_RuntimeError, no_device);
