@@ -3,6 +3,7 @@ and releases."""
 
 import gc
 import os
+import pathlib
 import pickle
 
 import numpy
@@ -220,3 +221,43 @@ def test_each_sound_is_released_once(release_log, write_wav):
         "UnloadSound",
         "LoadSound", "LoadSoundAlias", "UnloadSoundAlias", "UnloadSound",
     ]
+
+
+# ---------------------------------------------------------------------------------------------
+# Paths: an os.PathLike whose path is a str loads like the str; other path-likes keep the refusal
+
+
+class BytesPath:
+    def __fspath__(self):
+        return b"a.wav"
+
+
+class FailingPath:
+    def __fspath__(self):
+        raise OSError("no path today")
+
+
+@pytest.fixture(params=["Sound", "Music"])
+def loader(request, audio):
+    from tavoro.music.music import Music
+
+    return {"Sound": (Sound.load, "file_name"), "Music": (Music.load, "filename")}[request.param]
+
+
+def test_load_takes_a_pathlib_path(loader, write_wav, tmp_path):
+    load, _ = loader
+    assert load(pathlib.Path(write_wav(0.5))).valid
+    assert not load(tmp_path / "missing.wav").valid
+
+
+@pytest.mark.parametrize(
+    "argument, error, message",
+    [
+        (BytesPath(), TypeError, "Argument '{}' has incorrect type (expected str, got BytesPath)"),
+        (pathlib.PurePosixPath("a\0.wav"), ValueError, "embedded null character in path"),
+        (FailingPath(), OSError, "no path today"),
+    ],
+)
+def test_load_refuses_other_path_likes(loader, argument, error, message):
+    load, name = loader
+    raises(error, message.format(name), load, argument)

@@ -77,7 +77,6 @@ inline void note_device(const char* text) {
 inline void receive(int level, const char* format, va_list args) {
     char text[sizeof(Line::text)];
     std::vsnprintf(text, sizeof text, format, args);
-    if (level == LOG_FATAL) std::fprintf(stderr, "raylib: FATAL: %s\n", text);
     std::lock_guard guard(lock);
     if (level == LOG_INFO) note_device(text);
     if (count == capacity) {
@@ -193,13 +192,17 @@ inline void install() {
 }
 
 // Hands every queued line to the logger; an exception already set survives it. A handler that
-// calls back into the audio modules hands over the lines still queued, in order.
+// calls back into the audio modules (and makes raylib log again) does not hand over itself: the
+// loop already running takes those lines next, in order, without recursing.
 inline void hand_over() {
-    if (!detail::pending.load(std::memory_order_acquire)) return;
+    static bool running = false;  // guarded by the interpreter lock
+    if (running || !detail::pending.load(std::memory_order_acquire)) return;
+    running = true;
     PyObject* saved = PyErr_GetRaisedException();
     detail::Line line;
     while (detail::take(line)) detail::emit(line);
     PyErr_SetRaisedException(saved);
+    running = false;
 }
 
 // The logger's effective level, as the raylib level to let through (WARNING when unknown).
