@@ -204,3 +204,24 @@ def test_closing_the_device_ends_a_capture(device):
     with pytest.raises(RuntimeError, match="the audio device is not open"):
         device.start_capture(1)
     device.init()
+
+
+def test_the_demo_tone_is_continuous(device):
+    """The demo feeds its tone one whole sub-buffer at a time: captured, it never drops out
+    (feeding less than a sub-buffer plays in bursts, padded with silence)."""
+    import importlib.util
+
+    from conftest import ROOT
+
+    spec = importlib.util.spec_from_file_location("demo", ROOT / "examples" / "demo.py")
+    demo = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(demo)
+    stream = AudioStream(demo.SAMPLE_RATE, 16, 1)
+    synth = demo.ToneSynth(stream)
+    stream.play()
+    mix = capture(0.8, during=lambda: synth.feed(440.0))
+    assert frequency(mix) == pytest.approx(440, abs=4)
+    window = device.sample_rate() // 100
+    rms = numpy.sqrt(numpy.mean(mix[: len(mix) // window * window, 0].reshape(-1, window) ** 2, axis=1))
+    expected = 3000 / 32768 * CENTRE / math.sqrt(2)
+    assert rms.min() > 0.8 * expected
