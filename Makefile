@@ -13,6 +13,7 @@ demo: build
 	PYTHONPATH=src $(PY) examples/demo.py
 
 test: build
+	@scripts/install-test-services.sh
 	$(PY) -m pytest -q tests
 
 $(VENV)/.ready: requirements.txt scripts/find-python.sh
