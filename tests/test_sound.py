@@ -261,3 +261,49 @@ def test_load_takes_a_pathlib_path(loader, write_wav, tmp_path):
 def test_load_refuses_other_path_likes(loader, argument, error, message):
     load, name = loader
     raises(error, message.format(name), load, argument)
+
+
+# ---------------------------------------------------------------------------------------------
+# Readable forms, a sound's length, whether music plays
+
+
+def test_reprs_say_format_length_and_ownership(audio, write_wav):
+    from tavoro.music.music import Music
+
+    path = write_wav(0.5, rate=22050)
+    sound, music, stream = Sound.load(path), Music.load(path), AudioStream(22050, 16, 1)
+    alias = Sound.load_alias(sound)
+    assert repr(sound).startswith("<Sound 0.50 s, ") and repr(sound).endswith("-bit, stereo>")
+    assert repr(alias).startswith("<Sound alias, 0.50 s, ")
+    assert repr(music) == "<Music 0.50 s, 22050 Hz, 16-bit, mono, looping>"  # raylib's default
+    music.looping = False
+    assert repr(music) == "<Music 0.50 s, 22050 Hz, 16-bit, mono>"
+    frames = stream.buffer_frames
+    assert repr(stream) == f"<AudioStream 22050 Hz, 16-bit, mono, {frames}-frame sub-buffers, owner>"
+    assert repr(music.stream).endswith("sub-buffers, view>")
+
+    class Mine(AudioStream):
+        pass
+
+    assert repr(Mine(8000, 8, 2)).startswith("<Mine 8000 Hz, 8-bit, stereo, ")
+    sound.unload()  # its alias goes first
+    for gone, name in [(sound, "Sound"), (alias, "Sound"), (Music(), "Music"),
+                       (AudioStream.__new__(AudioStream), "AudioStream")]:
+        assert repr(gone) == f"<{name} unloaded>"
+
+
+def test_sound_length_and_music_playing(audio, write_wav):
+    from tavoro.music.music import Music
+
+    sound = Sound.load(write_wav(0.75, rate=8000))
+    assert sound.length == pytest.approx(0.75, abs=1e-3)
+    assert Sound.load_alias(sound).length == sound.length
+    assert (Sound().length, Sound.load("missing.wav").length) == (0.0, 0.0)
+    music = Music.load(write_wav(0.5))
+    assert not music.playing
+    music.play()
+    assert music.playing
+    music.pause()
+    assert not music.playing
+    music.unload()
+    assert not music.playing

@@ -159,6 +159,15 @@ void dealloc(PyObject* object) {
 // ---------------------------------------------------------------------------------------------
 // Methods and properties
 
+// "<AudioStream 22050 Hz, 16-bit, mono, 12800-frame sub-buffers, owner>", or a view's.
+PyObject* repr(PyObject* object) {
+    S* self = as_stream(object);
+    char details[64];
+    std::snprintf(details, sizeof details, "%u-frame sub-buffers, %s", buffer_frames(self),
+                  self->_is_owner ? "owner" : "view");
+    return audio::describe(object, loaded(self), nullptr, details);
+}
+
 PyObject* get_buffer_frames(S* self, void*) { return PyLong_FromUnsignedLong(buffer_frames(self)); }
 
 PyMethodDef methods[] = {
@@ -189,6 +198,7 @@ PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.audio_stream.audio_stream.AudioStream", sizeof(S),
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_repr = repr;
     t.tp_doc = "A raw audio stream fed by the caller: AudioStream(sample_rate, sample_size, channels).";
     t.tp_methods = methods;
     t.tp_getset = properties;

@@ -197,6 +197,16 @@ int set_stream(PyObject* object, PyObject* value, void*) {
     return 0;
 }
 
+// "<Music 6.00 s, 22050 Hz, 16-bit, mono, looping>" or "<Music unloaded>".
+PyObject* repr(PyObject* object) {
+    M* self = as_music(object);
+    const ::Music* record = loaded(self);
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "%.2f s", record ? GetMusicTimeLength(*record) : 0.0);
+    return audio::describe(object, record ? &record->stream : nullptr, lead,
+                           self->raw.looping ? "looping" : nullptr);
+}
+
 PyMethodDef methods[] = {
     frame::method<"unload", A::unload>("Releases the music; a second call does nothing."),
     frame::method<"play", A::control<PlayMusicStream>>("Starts playing the music; call update() as it plays."),
@@ -215,6 +225,7 @@ PyMethodDef static_methods[] = {
 
 PyGetSetDef properties[] = {
     frame::readonly<"valid", A::query<IsMusicValid>>(nullptr, "Whether the music is loaded."),
+    frame::readonly<"playing", A::query<IsMusicStreamPlaying>>(nullptr, "Whether the music is playing."),
     frame::property<"looping", get_looping, set_looping>(nullptr, "Whether the music starts again at its end."),
     A::volume<SetMusicVolume>(),
     A::pitch<SetMusicPitch>(),
@@ -238,6 +249,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_repr = repr;
     t.tp_doc = "Music streamed from a file; made by Music.load, played by calling update() from a loop.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;

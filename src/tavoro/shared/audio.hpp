@@ -6,6 +6,9 @@
 #include "../audio_device/audio_device.hpp"
 #include "../audio_stream/audio_stream.hpp"
 
+#include <cstdio>
+#include <cstring>
+
 namespace tavoro::audio {
 
 // The centre of the pan range of the raylib built against: raylib 6 takes -1 (left) to 1 (right),
@@ -112,6 +115,26 @@ struct Members {
             nullptr, pan_doc);
     }
 };
+
+// The readable form of a record: "<Name 48000 Hz, 16-bit, mono, ...>", where `details` follow
+// the stream's format, or "<Name unloaded>" when there is no loaded record. `lead` comes first
+// ("alias", a length) when given. The name is the type's own, so a subclass shows its name.
+inline PyObject* describe(PyObject* self, const ::AudioStream* stream, const char* lead,
+                          const char* details) {
+    const char* name = Py_TYPE(self)->tp_name;
+    if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
+    if (!stream) return PyUnicode_FromFormat("<%s unloaded>", name);
+    char channels[24];
+    if (stream->channels == 1)
+        std::snprintf(channels, sizeof channels, "mono");
+    else if (stream->channels == 2)
+        std::snprintf(channels, sizeof channels, "stereo");
+    else
+        std::snprintf(channels, sizeof channels, "%u channels", stream->channels);
+    return PyUnicode_FromFormat("<%s %s%s%u Hz, %u-bit, %s%s%s>", name, lead ? lead : "",
+                                lead ? ", " : "", stream->sampleRate, stream->sampleSize,
+                                channels, details ? ", " : "", details ? details : "");
+}
 
 // Makes the view of `stream`, which lives inside its owner's record, and puts it in the owner's
 // `slot` (see AudioStream for the tie through `backlink`). False with the exception set.

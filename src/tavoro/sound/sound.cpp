@@ -160,6 +160,24 @@ PyObject* get_frame_count(S* self, void*) { return PyLong_FromUnsignedLong(self-
 
 PyObject* get_stream(S* self, void*) { return Py_NewRef(self->_stream); }
 
+double seconds(const S* self) {
+    const ::Sound* record = loaded(self);
+    return record && record->stream.sampleRate
+               ? static_cast<double>(record->frameCount) / record->stream.sampleRate
+               : 0.0;
+}
+
+PyObject* get_length(S* self, void*) { return PyFloat_FromDouble(seconds(self)); }
+
+// "<Sound 0.50 s, 48000 Hz, 32-bit, stereo>", "<Sound alias, 0.50 s, ...>" or "<Sound unloaded>".
+PyObject* repr(PyObject* object) {
+    S* self = as_sound(object);
+    char lead[48];
+    std::snprintf(lead, sizeof lead, "%s%.2f s", self->_is_alias ? "alias, " : "", seconds(self));
+    const ::Sound* record = loaded(self);
+    return audio::describe(object, record ? &record->stream : nullptr, lead, nullptr);
+}
+
 PyMethodDef methods[] = {
     frame::method<"unload", A::unload>("Releases the sound; a second call does nothing."),
     frame::method<"update", A::update<UpdateSound, layout, holds>, "data", "frame_count">("Replaces the first frame_count frames of the sound with samples from the buffer data."),
@@ -182,6 +200,7 @@ PyGetSetDef properties[] = {
     frame::readonly<"is_alias", get_is_alias>(nullptr, "Whether the sound is an alias of another."),
     frame::readonly<"frame_count", get_frame_count>(nullptr, "The number of frames the sound holds."),
     frame::readonly<"stream", get_stream>(nullptr, "The sound's stream, as an AudioStream that does not own it."),
+    frame::readonly<"length", get_length>(nullptr, "The length in seconds (0.0 when unloaded)."),
     A::volume<SetSoundVolume>(),
     A::pitch<SetSoundPitch>(),
     A::pan<SetSoundPan>(),
@@ -193,6 +212,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_repr = repr;
     t.tp_doc = "A sound held in memory; made by Sound.load or Sound.load_alias.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
