@@ -19,6 +19,7 @@
 #include <raylib.h>
 
 #include <dlfcn.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -185,10 +186,13 @@ inline void take_alsa_errors() {
     if (set_handler) set_handler(detail::receive_alsa);
 }
 
-// raylib's callback, installed once when the module executes.
+// raylib's callback, installed once when the module executes. The queue's lock is held across
+// fork(), so that a child never starts with it held by a thread it does not have.
 inline void install() {
     SetTraceLogCallback(detail::receive);
     SetTraceLogLevel(LOG_WARNING);
+    pthread_atfork([] { detail::lock.lock(); }, [] { detail::lock.unlock(); },
+                   [] { detail::lock.unlock(); });
 }
 
 // Hands every queued line to the logger; an exception already set survives it. A handler that
