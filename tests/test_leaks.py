@@ -612,8 +612,9 @@ def device_operations(audio, wav):
         s.update(memoryview(bytes(40)).cast("f"), 10)
         s.unload()
 
+    path = pathlib.Path(wav)  # made once: a new Path fills the interpreter's caches a while
+
     def path_ops():
-        path = pathlib.Path(wav)
         Sound.load(path).unload()
         Music.load(path).unload()
         Sound.load(StrPath())  # logged: raylib cannot open it

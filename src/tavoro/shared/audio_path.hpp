@@ -31,10 +31,16 @@ inline frame::Ref encode_path(PyObject* path) {
 // str; anything else is itself, to be checked and refused as before. A new reference, or null
 // with the exception set when __fspath__ fails.
 inline frame::Ref path_argument(PyObject* path) {
-    if (path == Py_None || PyUnicode_CheckExact(path) || PyBytes_Check(path) ||
-        PyUnicode_Check(path) ||
-        !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(path)), "__fspath__"))
+    static PyObject* fspath = PyUnicode_InternFromString("__fspath__");  // kept for good
+    if (path == Py_None || PyUnicode_Check(path) || PyBytes_Check(path))
         return frame::Ref(Py_NewRef(path));
+    if (!fspath) return {};
+    PyObject* method;
+    int found = PyObject_GetOptionalAttr(reinterpret_cast<PyObject*>(Py_TYPE(path)), fspath,
+                                         &method);
+    if (found < 0) return {};
+    if (found == 0) return frame::Ref(Py_NewRef(path));
+    Py_DECREF(method);
     frame::Ref text(PyOS_FSPath(path));
     if (!text) return {};
     return frame::Ref(Py_NewRef(PyUnicode_CheckExact(text.get()) ? text.get() : path));
