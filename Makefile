@@ -32,6 +32,7 @@ demo: build
 	PYTHONPATH=$(MODULES) $(PY) examples/demo.py
 
 test: build test-tools
+	@scripts/install-test-services.sh
 	$(PY) -m pytest -q tests
 
 # The emulator the processor check is tested under (Debian's qemu-user), installed where it is

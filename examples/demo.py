@@ -3,12 +3,15 @@
 Three hundred particles fly around an arena and bounce off its walls and off a block in the
 middle; each takes its colour from the palette. A light direction turns above the scene (a
 Vector3 step). Sound goes through raylib's audio device: a tone is synthesised in the loop and
-fed to a raw AudioStream whenever it has used up its buffer, a short blip (written as a WAV file
-at start) plays through Sound aliases on bounces, and a music track streams from the loop.
+fed to a raw AudioStream one whole sub-buffer at a time whenever it has used one up, a short blip
+(written as a WAV file at start) plays through Sound aliases on bounces, and a music track
+streams from the loop. The device's mix is captured as it plays and written to a WAV file, so
+there is something to listen to also on a machine without sound.
 """
 
 import array
 import math
+import sys
 import tempfile
 import time
 import wave
@@ -27,7 +30,6 @@ FPS = 60
 SECONDS = 4
 PARTICLES = 300
 SAMPLE_RATE = 22050
-CHUNK = 4096  # frames fed to the raw stream at a time
 
 ARENA = Rect(0, 0, 640, 480)
 BLOCK = Rect(280, 200, 80, 80)
@@ -50,16 +52,45 @@ def write_wav(path: Path, seconds: float, notes: list[float]) -> None:
 
 
 class ToneSynth:
-    """A sine tone whose pitch follows the light's height, in chunks for the raw stream."""
+    """A sine tone whose pitch follows the light's height, fed to a 16-bit mono stream.
 
-    def __init__(self) -> None:
+    raylib plays a stream from two sub-buffers in turn and pads a short update with silence, so
+    each update fills a whole sub-buffer (`stream.buffer_frames` frames): anything less would
+    play in bursts."""
+
+    def __init__(self, stream: AudioStream) -> None:
+        self.stream = stream
         self.phase = 0.0
 
     def chunk(self, frequency: float) -> bytes:
+        frames = self.stream.buffer_frames
         step = 2 * math.pi * frequency / SAMPLE_RATE
-        samples = array.array("h", (int(3000 * math.sin(self.phase + step * i)) for i in range(CHUNK)))
-        self.phase = (self.phase + step * CHUNK) % (2 * math.pi)
+        samples = array.array("h", (int(3000 * math.sin(self.phase + step * i)) for i in range(frames)))
+        self.phase = (self.phase + step * frames) % (2 * math.pi)
         return samples.tobytes()
+
+    def feed(self, frequency: float) -> bool:
+        """Refills the sub-buffer the stream has played, if it has; True when it did."""
+        if not self.stream.processed:
+            return False
+        self.stream.update(self.chunk(frequency), self.stream.buffer_frames)
+        return True
+
+
+def write_mix(path: Path, mix: bytes) -> float:
+    """Writes the captured mix (float32 frames of the device) as a 16-bit WAV file; returns its
+    length in seconds."""
+    samples = array.array("f", mix)
+    pcm = array.array("h", (int(max(-1.0, min(1.0, x)) * 32767) for x in samples))
+    if sys.byteorder == "big":
+        pcm.byteswap()
+    channels, rate = audio_device.channels(), audio_device.sample_rate()
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(channels)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(pcm.tobytes())
+    return len(samples) / channels / rate
 
 
 def bounce(position: Vector2, velocity: Vector2) -> bool:
@@ -90,8 +121,17 @@ def main() -> None:
     write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
     audio_device.init()
+    backend = audio_device.backend()
+    if backend == "Null":
+        print("audio: no sound server or card here, so nothing will be heard "
+              "(the mix is still written to a file)")
+    else:
+        print(f"audio: playing through {backend}")
+    audio_device.start_capture(SECONDS + 1)
     try:
         run(workdir)
+        seconds = write_mix(workdir / "mix.wav", audio_device.stop_capture())
+        print(f"mix recorded:    {workdir / 'mix.wav'} ({seconds:.1f} s)")
     finally:
         # Release the audio objects before the device goes (close() would release them too).
         audio_device.close()
@@ -102,9 +142,9 @@ def run(workdir: Path) -> None:
     voices = [Sound.load_alias(blip) for _ in range(8)]
     music = Music.load(str(workdir / "theme.wav"))
     stream = AudioStream(SAMPLE_RATE, 16, 1)
-    synth = ToneSynth()
+    synth = ToneSynth(stream)
     music.play()
-    stream.play()
+    stream.play()  # before feeding it: play() counts both sub-buffers as used up
 
     positions = [Vector2(20 + (i * 37) % 600, 20 + (i * 53) % 440) for i in range(PARTICLES)]
     for position in positions:
@@ -131,8 +171,7 @@ def run(workdir: Path) -> None:
                 next_voice = (next_voice + 1) % len(voices)
         # The light turns about the vertical axis.
         light = (light + light.cross(up) * (1.5 / FPS)).get_normalized()
-        if stream.processed:
-            stream.update(synth.chunk(440 + 220 * light.y), CHUNK)
+        if synth.feed(440 + 220 * light.y):
             chunks += 1
         music.update()
         busy += time.perf_counter() - begin
@@ -155,7 +194,7 @@ def run(workdir: Path) -> None:
     print(f"collisions:      {collisions}")
     print(f"sounds played:   {sounds} (through {len(voices)} aliases of one sound)")
     print(f"music progress:  {music.time_played:.2f} of {music.length:.2f} s")
-    print(f"tone chunks fed: {chunks} of {CHUNK} frames")
+    print(f"tone chunks fed: {chunks} of {stream.buffer_frames} frames (whole sub-buffers)")
     print(f"centre of mass:  {centre}")
     print(f"time per frame:  {busy / frames * 1000:.3f} ms of work for {PARTICLES} particles")
 

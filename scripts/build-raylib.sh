@@ -5,8 +5,9 @@
 #   scripts/build-raylib.sh
 #
 # The build uses raylib's "Memory" platform (software renderer, no window
-# system, no X11/GL) and compiles miniaudio with only its null backend, so
-# InitAudioDevice() works on machines without a sound card.
+# system, no X11/GL) and compiles miniaudio with its PulseAudio, ALSA and null
+# backends, so InitAudioDevice() plays through the machine's sound server or
+# card and still works on machines without either.
 #
 # Everything the script says goes to stderr; the last (and only) line on stdout
 # is the absolute install prefix, so callers can do
@@ -43,13 +44,16 @@ marker="$prefix/.complete"
 
 # Build configuration. The marker records it, so changing anything here
 # invalidates an existing install and triggers a rebuild.
-#  - miniaudio is limited to its null backend: no ALSA/PulseAudio probing, and
-#    an audio device that always opens.
+#  - miniaudio has its PulseAudio and ALSA backends, both loaded at run time
+#    (dlopen: nothing extra to link), and its null backend as the last resort;
+#    patch 0100 makes InitAudioDevice fall back to the null device when a
+#    backend loads but has no device, so the audio device always opens.
 #  - The Memory platform links no system libraries at all, not even libm, so
 #    libraylib.so would carry unresolved math symbols; add libm at the end of
-#    the link line.
+#    the link line, and libdl and libpthread for miniaudio's run-time loading
+#    and audio thread (part of libc on newer glibc, separate on older ones).
 #  - A fixed libdir keeps the layout the same on every distribution.
-c_flags="-DMA_ENABLE_ONLY_SPECIFIC_BACKENDS -DMA_ENABLE_NULL"
+c_flags="-DMA_ENABLE_ONLY_SPECIFIC_BACKENDS -DMA_ENABLE_PULSEAUDIO -DMA_ENABLE_ALSA -DMA_ENABLE_NULL"
 #  - XM modules are left out: crafted XM files crash and hang raylib's XM decoder in too many
 #    places to patch one by one (see the README's list of raylib patches).
 c_flags+=" -DSUPPORT_FILEFORMAT_XM=0"
@@ -61,7 +65,7 @@ cmake_args=(
     -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_INSTALL_LIBDIR=lib
     "-DCMAKE_C_FLAGS=$c_flags"
-    -DCMAKE_C_STANDARD_LIBRARIES=-lm
+    "-DCMAKE_C_STANDARD_LIBRARIES=-lm -ldl -lpthread"
 )
 # Our own patches to raylib, applied in name order after Debian's: each file says at its top what
 # it mends and why. Their checksum is part of the recipe, so changing one rebuilds.

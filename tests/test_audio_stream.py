@@ -24,7 +24,7 @@ def raises(error, message, call, *args, **kwargs):
 def test_new_stream(audio):
     stream = AudioStream(44100, 16, 2)
     assert (stream.valid, stream.playing) == (True, False)
-    assert (stream.volume, stream.pitch, stream.pan) == (1.0, 1.0, 0.5)
+    assert (stream.volume, stream.pitch, stream.pan) == (1.0, 1.0, 0.0)
     stream.play()
     assert stream.playing
     stream.pause()
@@ -183,3 +183,50 @@ def test_each_stream_is_released_once(release_log):
         "LoadAudioStream", "UnloadAudioStream", "LoadAudioStream", "UnloadAudioStream",
         "LoadAudioStream", "UnloadAudioStream",
     ]
+
+
+# ---------------------------------------------------------------------------------------------
+# The sub-buffer and the sample format
+
+
+def test_update_refuses_more_than_a_sub_buffer(audio):
+    stream = AudioStream(22050, 16, 1)
+    frames = stream.buffer_frames
+    assert frames > 0
+    stream.update(bytes(2 * frames), frames)
+    raises(
+        ValueError,
+        f"frame_count is {frames + 1}, but one update of this stream fills at most {frames} "
+        "frames (its sub-buffer)",
+        stream.update, bytes(2 * frames + 2), frames + 1,
+    )
+    stream.unload()
+    assert stream.buffer_frames == 0
+    stream.update(bytes(2 * frames + 2), frames + 1)  # unloaded: nothing to fill
+
+
+@pytest.mark.parametrize(
+    "size, data, message",
+    [
+        (32, numpy.zeros(8, numpy.float64), "data holds items of 8 bytes (format 'd'), but the samples of this stream are 4 bytes"),
+        (16, numpy.zeros(8, numpy.float32), "data holds items of 4 bytes (format 'f'), but the samples of this stream are 2 bytes"),
+        (8, numpy.zeros(8, numpy.int16), "data holds items of 2 bytes (format 'h'), but the samples of this stream are 1 bytes"),
+        (32, memoryview(bytes(16)).cast("h"), "data holds items of 2 bytes (format 'h'), but the samples of this stream are 4 bytes"),
+    ],
+)
+def test_update_refuses_typed_buffers_of_another_sample_size(audio, size, data, message):
+    raises(TypeError, message, AudioStream(22050, size, 1).update, data, 2)
+
+
+@pytest.mark.parametrize(
+    "size, data",
+    [
+        (32, numpy.zeros(8, numpy.uint8)),
+        (16, numpy.zeros(8, numpy.int8)),
+        (32, memoryview(bytes(8)).cast("c")),
+        (32, numpy.zeros(2, "<f4")),
+        (16, numpy.zeros(2, ">u2")),
+    ],
+)
+def test_update_takes_raw_bytes_and_matching_items(audio, size, data):
+    assert AudioStream(22050, size, 1).update(data, 2) is None

@@ -12,7 +12,7 @@ import operator
 import os
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 from native_access import parser_routine
@@ -719,3 +719,54 @@ def test_rect_clip_line_keeps_the_part_inside(rect, line):
         assert r.collide_point(a) and r.collide_point(b)
     else:  # nothing of it inside: neither end is
         assert not r.collide_point(line[:2]) and not r.collide_point(line[2:])
+
+
+# Typed sample buffers, sub-buffers, the mix capture and path-likes
+
+
+class FuzzPath:
+    def __init__(self, value):
+        self.value = value
+
+    def __fspath__(self):
+        return self.value
+
+
+@FUZZ
+@given(size=st.sampled_from([8, 16, 32]), channels=st.integers(1, 2),
+       dtype=st.sampled_from(["u1", "i1", "i2", "<u2", ">i2", "f4", "f8", "c8", "S3", "?"]),
+       shape=st.one_of(st.integers(0, 40), st.tuples(st.integers(0, 20), st.integers(1, 3))),
+       frames=st.integers(-2, 20_000), buffer_frames=st.sampled_from([0, 1, 64, 100_000]))
+def test_typed_buffers_and_sub_buffers(audio, size, channels, dtype, shape, frames, buffer_frames):
+    import numpy
+
+    audio.set_stream_buffer_frames(buffer_frames)
+    try:
+        stream = AudioStream(8000, size, channels)
+    finally:
+        audio.set_stream_buffer_frames(0)
+    stream.play()
+    data = numpy.zeros(shape, dtype)
+    ok, error = attempt(stream.update, data, frames)
+    if ok:
+        assert frames >= 0 and data.nbytes >= frames * channels * (size // 8 if size in (8, 16) else 4)
+        assert stream.buffer_frames == 0 or frames <= stream.buffer_frames
+    stream.unload()
+
+
+@FUZZ
+@given(seconds=anything | st.floats(-1, 2) | st.sampled_from([600.5, 1e300, math.inf]),
+       path=anything | st.text(max_size=8) | st.binary(max_size=8))
+def test_capture_and_path_likes(audio, tmp_path, seconds, path):
+    # Long captures are refused or take memory for all of it: only short ones are tried.
+    number = attempt(float, seconds)
+    assume(not (number[0] and 2 < number[1] <= 600))
+    ok, _ = attempt(audio.start_capture, seconds)
+    taken = audio.stop_capture()
+    assert len(taken) % (4 * audio.channels()) == 0
+    if isinstance(path, str):
+        path = str(tmp_path / ("missing-" + path.replace("/", "_")))
+    for load in (Sound.load, Music.load):
+        ok, loaded = attempt(load, FuzzPath(path), allowed=ALLOWED + (AttributeError,))
+        if ok:
+            assert not loaded.valid

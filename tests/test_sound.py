@@ -3,6 +3,7 @@ and releases."""
 
 import gc
 import os
+import pathlib
 import pickle
 
 import numpy
@@ -28,7 +29,7 @@ def tone(audio, write_wav):
 def test_loaded_sound(tone):
     sound = Sound.load(tone)
     assert (sound.valid, sound.is_alias, sound.playing) == (True, False, False)
-    assert (sound.volume, sound.pitch, sound.pan) == (1.0, 1.0, 0.5)
+    assert (sound.volume, sound.pitch, sound.pan) == (1.0, 1.0, 0.0)
     assert sound.stream is sound.stream and isinstance(sound.stream, AudioStream)
     assert sound.stream.valid
     sound.play()
@@ -107,7 +108,7 @@ def test_alias_plays_the_source_samples(tone):
     again = Sound.load_alias(alias)
     assert (alias.is_alias, alias.valid, again.valid) == (True, True, True)
     assert alias.frame_count == source.frame_count
-    assert (alias.volume, alias.pitch, alias.pan) == (1.0, 1.0, 0.5)
+    assert (alias.volume, alias.pitch, alias.pan) == (1.0, 1.0, 0.0)
     del source
     gc.collect()
     alias.play()
@@ -220,3 +221,89 @@ def test_each_sound_is_released_once(release_log, write_wav):
         "UnloadSound",
         "LoadSound", "LoadSoundAlias", "UnloadSoundAlias", "UnloadSound",
     ]
+
+
+# ---------------------------------------------------------------------------------------------
+# Paths: an os.PathLike whose path is a str loads like the str; other path-likes keep the refusal
+
+
+class BytesPath:
+    def __fspath__(self):
+        return b"a.wav"
+
+
+class FailingPath:
+    def __fspath__(self):
+        raise OSError("no path today")
+
+
+@pytest.fixture(params=["Sound", "Music"])
+def loader(request, audio):
+    from tavoro.music.music import Music
+
+    return {"Sound": (Sound.load, "file_name"), "Music": (Music.load, "filename")}[request.param]
+
+
+def test_load_takes_a_pathlib_path(loader, write_wav, tmp_path):
+    load, _ = loader
+    assert load(pathlib.Path(write_wav(0.5))).valid
+    assert not load(tmp_path / "missing.wav").valid
+
+
+@pytest.mark.parametrize(
+    "argument, error, message",
+    [
+        (BytesPath(), TypeError, "Argument '{}' has incorrect type (expected str, got BytesPath)"),
+        (pathlib.PurePosixPath("a\0.wav"), ValueError, "embedded null character in path"),
+        (FailingPath(), OSError, "no path today"),
+    ],
+)
+def test_load_refuses_other_path_likes(loader, argument, error, message):
+    load, name = loader
+    raises(error, message.format(name), load, argument)
+
+
+# ---------------------------------------------------------------------------------------------
+# Readable forms, a sound's length, whether music plays
+
+
+def test_reprs_say_format_length_and_ownership(audio, write_wav):
+    from tavoro.music.music import Music
+
+    path = write_wav(0.5, rate=22050)
+    sound, music, stream = Sound.load(path), Music.load(path), AudioStream(22050, 16, 1)
+    alias = Sound.load_alias(sound)
+    assert repr(sound).startswith("<Sound 0.50 s, ") and repr(sound).endswith("-bit, stereo>")
+    assert repr(alias).startswith("<Sound alias, 0.50 s, ")
+    assert repr(music) == "<Music 0.50 s, 22050 Hz, 16-bit, mono, looping>"  # raylib's default
+    music.looping = False
+    assert repr(music) == "<Music 0.50 s, 22050 Hz, 16-bit, mono>"
+    frames = stream.buffer_frames
+    assert repr(stream) == f"<AudioStream 22050 Hz, 16-bit, mono, {frames}-frame sub-buffers, owner>"
+    assert repr(music.stream).endswith("sub-buffers, view>")
+
+    class Mine(AudioStream):
+        pass
+
+    assert repr(Mine(8000, 8, 2)).startswith("<Mine 8000 Hz, 8-bit, stereo, ")
+    sound.unload()  # its alias goes first
+    for gone, name in [(sound, "Sound"), (alias, "Sound"), (Music(), "Music"),
+                       (AudioStream.__new__(AudioStream), "AudioStream")]:
+        assert repr(gone) == f"<{name} unloaded>"
+
+
+def test_sound_length_and_music_playing(audio, write_wav):
+    from tavoro.music.music import Music
+
+    sound = Sound.load(write_wav(0.75, rate=8000))
+    assert sound.length == pytest.approx(0.75, abs=1e-3)
+    assert Sound.load_alias(sound).length == sound.length
+    assert (Sound().length, Sound.load("missing.wav").length) == (0.0, 0.0)
+    music = Music.load(write_wav(0.5))
+    assert not music.playing
+    music.play()
+    assert music.playing
+    music.pause()
+    assert not music.playing
+    music.unload()
+    assert not music.playing

@@ -1,6 +1,10 @@
-// tavoro.audio_device.audio_device: opening and closing raylib's audio device, and the register
-// of loaded audio objects that closing it releases first.
+// tavoro.audio_device.audio_device: opening and closing raylib's audio device, the register of
+// loaded audio objects that closing it releases first, raylib's log (trace_log.hpp), the size of
+// the streams' sub-buffers, and a capture of the device's mix (capture.hpp).
 #include "audio_device.hpp"
+
+#include "capture.hpp"
+#include "trace_log.hpp"
 
 #include <algorithm>
 #include <unordered_map>
@@ -11,6 +15,10 @@ namespace {
 
 constexpr const char* forked_refusal =
     "the audio device cannot be opened in a process forked while it was open";
+constexpr const char* no_device = "the audio device is not open";
+constexpr const char* negative_frames = "frames must not be negative (got %d)";
+constexpr const char* capture_length = "seconds must be more than 0 and at most 600 (got %R)";
+constexpr double longest_capture = 600.0;
 
 struct Entry {
     Release release;
@@ -42,15 +50,23 @@ void release_all() {
     }
 }
 
+// raylib's threshold follows the logger's effective level when the device opens, and lets the
+// lines that describe the device through while it opens (backend() reads them).
 PyObject* init(PyObject*, PyObject*) {
     if (inherited_device) {
         PyErr_SetString(PyExc_RuntimeError, forked_refusal);
         frame::traceback(nullptr, "init");
         return nullptr;
     }
-    // raylib narrates every load and release on standard output; keep to warnings and errors.
-    SetTraceLogLevel(LOG_WARNING);
-    if (!IsAudioDeviceReady()) InitAudioDevice();
+    if (!IsAudioDeviceReady()) {
+        int wanted = trace_log::wanted_level();
+        trace_log::forget_device();
+        trace_log::take_alsa_errors();
+        SetTraceLogLevel(std::min(wanted, static_cast<int>(LOG_INFO)));
+        InitAudioDevice();
+        SetTraceLogLevel(wanted);
+        trace_log::hand_over();
+    }
     if (IsAudioDeviceReady()) Py_RETURN_NONE;
     PyErr_SetString(PyExc_RuntimeError, "the audio device could not be opened");
     frame::traceback(nullptr, "init");
@@ -65,12 +81,69 @@ PyObject* close(PyObject*, PyObject*) {
         loaded.clear();
         Py_RETURN_NONE;
     }
+    if (IsAudioDeviceReady()) capture::stop();
     release_all();
     if (IsAudioDeviceReady()) CloseAudioDevice();
+    trace_log::hand_over();
     Py_RETURN_NONE;
 }
 
 PyObject* ready(PyObject*, PyObject*) { return PyBool_FromLong(device_open()); }
+
+// miniaudio's name of the backend ("PulseAudio", "ALSA", "Null"), None while the device is
+// closed or when raylib did not say.
+PyObject* backend(PyObject*, PyObject*) {
+    trace_log::Device device = trace_log::device();
+    if (!device_open() || !device.backend[0]) Py_RETURN_NONE;
+    return PyUnicode_FromString(device.backend);
+}
+
+PyObject* sample_rate(PyObject*, PyObject*) {
+    return PyLong_FromLong(device_open() ? trace_log::device().sample_rate : 0);
+}
+
+PyObject* channels(PyObject*, PyObject*) {
+    return PyLong_FromLong(device_open() ? trace_log::device().channels : 0);
+}
+
+// 0 leaves the size to raylib (from the device's rate and format); streams loaded afterwards
+// take it, and raylib raises a size below the device's period to the period.
+int chosen_stream_buffer_frames = 0;
+
+PyObject* set_stream_buffer_frames(PyObject*, PyObject* value) {
+    int frames;
+    if (!frame::to_int(value, frames)) return nullptr;
+    if (frames < 0) return PyErr_Format(PyExc_ValueError, negative_frames, frames);
+    chosen_stream_buffer_frames = frames;
+    SetAudioStreamBufferSizeDefault(frames);
+    Py_RETURN_NONE;
+}
+
+PyObject* stream_buffer_frames(PyObject*, PyObject*) {
+    return PyLong_FromLong(chosen_stream_buffer_frames);
+}
+
+PyObject* start_capture(PyObject*, PyObject* value) {
+    double seconds;
+    if (!frame::to_double(value, seconds)) return nullptr;
+    if (!(seconds > 0.0 && seconds <= longest_capture))
+        return PyErr_Format(PyExc_ValueError, capture_length, value);
+    trace_log::Device device = trace_log::device();
+    if (!device_open() || device.sample_rate <= 0 || device.channels <= 0) {
+        PyErr_SetString(PyExc_RuntimeError, no_device);
+        return nullptr;
+    }
+    auto frames = static_cast<std::size_t>(seconds * device.sample_rate + 0.5);
+    if (!capture::start(frames, static_cast<std::size_t>(device.channels))) return PyErr_NoMemory();
+    Py_RETURN_NONE;
+}
+
+PyObject* stop_capture(PyObject*, PyObject*) {
+    if (!device_open()) return Py_NewRef(frame::state.empty_bytes);
+    capture::Captured taken = capture::stop();
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(taken.samples.get()),
+                                     static_cast<Py_ssize_t>(taken.count * sizeof(float)));
+}
 
 PyMethodDef functions[] = {
     {"init", init, METH_NOARGS,
@@ -78,12 +151,31 @@ PyMethodDef functions[] = {
     {"close", close, METH_NOARGS,
      "Release every audio object still loaded, then close the audio device."},
     {"ready", ready, METH_NOARGS, "Whether the audio device is open."},
+    {"backend", backend, METH_NOARGS,
+     "The backend the open device plays through: 'PulseAudio', 'ALSA' or 'Null' (silent); None "
+     "while the device is closed."},
+    {"sample_rate", sample_rate, METH_NOARGS,
+     "The open device's sample rate in frames per second; 0 while it is closed."},
+    {"channels", channels, METH_NOARGS,
+     "The open device's channel count (the mix's); 0 while it is closed."},
+    {"set_stream_buffer_frames", set_stream_buffer_frames, METH_O,
+     "Sets the size in frames of the two sub-buffers of the streams loaded from now on (an "
+     "AudioStream's, a Music's); 0 lets raylib choose from the device."},
+    {"stream_buffer_frames", stream_buffer_frames, METH_NOARGS,
+     "The sub-buffer size set by set_stream_buffer_frames (0: raylib's choice)."},
+    {"start_capture", start_capture, METH_O,
+     "Starts capturing the device's mix, up to `seconds` of it (at most 600), dropping an "
+     "earlier capture."},
+    {"stop_capture", stop_capture, METH_NOARGS,
+     "Stops the capture and returns the mix: interleaved float32 samples of channels() "
+     "channels at sample_rate(), as bytes (empty when there was no capture)."},
     {},
 };
 
 const frame::ExportDef exports[] = {
     {"track", track_signature, reinterpret_cast<void*>(&track)},
     {"untrack", untrack_signature, reinterpret_cast<void*>(&untrack)},
+    {"hand_over_log", hand_over_log_signature, reinterpret_cast<void*>(&trace_log::hand_over)},
 };
 
 const frame::ModuleDef module = {
@@ -92,13 +184,15 @@ const frame::ModuleDef module = {
     .source = "src/tavoro/audio_device/audio_device.cpp",
     .types = {},
     .exports = exports,
-    .finish = [](PyObject* module) {
-        if (watch_forks() < 0) {
-            PyErr_SetString(PyExc_OSError, "cannot register a fork handler");
-            return -1;
-        }
-        return PyModule_AddFunctions(module, functions);
-    },
+    .finish =
+        [](PyObject* module) {
+            if (watch_forks() < 0) {
+                PyErr_SetString(PyExc_OSError, "cannot register a fork handler");
+                return -1;
+            }
+            trace_log::install();
+            return PyModule_AddFunctions(module, functions);
+        },
 };
 
 }  // namespace

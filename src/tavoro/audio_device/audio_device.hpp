@@ -8,6 +8,9 @@
 // they share) before closing the device. Loading while the device is closed is refused, so no
 // resource is ever released without an open device.
 //
+// raylib's log lines are queued by the device module and handed to Python's logging after each
+// audio call (see trace_log.hpp), through the same published entry points.
+//
 // The register's entry points are published as capsules in the module's __pyx_capi__, keyed by
 // name and tagged with their native signature; each audio module binds them when it executes.
 #pragma once
@@ -43,10 +46,13 @@ enum Rank : int { alias_rank = 0, owner_rank = 1 };
 
 inline constexpr const char* track_signature = "void (PyObject *, void (*)(PyObject *), int)";
 inline constexpr const char* untrack_signature = "void (PyObject *)";
+inline constexpr const char* hand_over_log_signature = "void (void)";
 
 struct Api {
     void (*track)(PyObject* object, Release release, int rank);
     void (*untrack)(PyObject* object);
+    // Hands raylib's queued log lines to Python's logging; called after every audio call.
+    void (*hand_over_log)();
 };
 
 // This module's binding of the register, filled by bind_api() when the module executes.
@@ -72,13 +78,23 @@ inline int bind_api() {
     if (!track) return -1;
     void* untrack = entry("untrack", untrack_signature);
     if (!untrack) return -1;
+    void* hand_over_log = entry("hand_over_log", hand_over_log_signature);
+    if (!hand_over_log) return -1;
     api.track = reinterpret_cast<decltype(api.track)>(track);
     api.untrack = reinterpret_cast<decltype(api.untrack)>(untrack);
+    api.hand_over_log = reinterpret_cast<decltype(api.hand_over_log)>(hand_over_log);
     if (watch_forks() < 0) {
         PyErr_SetString(PyExc_OSError, "cannot register a fork handler");
         return -1;
     }
     return 0;
+}
+
+// `result` (null with the exception set, or not), after raylib's queued log lines are handed to
+// Python: what an audio call returns.
+inline PyObject* logged(PyObject* result) {
+    api.hand_over_log();
+    return result;
 }
 
 // Loading needs the device open: true, or false with RuntimeError set.

@@ -11,10 +11,17 @@
 
 #include <vector>
 
+// The size of a stream's sub-buffers, from raylib's own record of it (added to the raylib that
+// set-up builds); bound weakly so that the module also loads against a raylib without it.
+extern "C" unsigned int GetAudioStreamSubBufferFrames(::AudioStream stream) __attribute__((weak));
+
 namespace tavoro {
 namespace {
 
 using S = AudioStream;
+
+constexpr const char* sub_buffer_overflow =
+    "frame_count is %d, but one update of this stream fills at most %u frames (its sub-buffer)";
 
 S* as_stream(PyObject* object) { return reinterpret_cast<S*>(object); }
 
@@ -36,6 +43,20 @@ void release(S* self) {
 }
 
 void release_entry(PyObject* self) { release(as_stream(self)); }
+
+// Frames per sub-buffer: 0 for an unloaded stream, or when the raylib in use does not tell.
+unsigned int buffer_frames(const S* self) {
+    const ::AudioStream* record = loaded(self);
+    return record && GetAudioStreamSubBufferFrames ? GetAudioStreamSubBufferFrames(*record) : 0;
+}
+
+// raylib drops an update larger than a sub-buffer (and only logs a line), so it is refused.
+bool fits_sub_buffer(const S* self, int frame_count) {
+    unsigned int frames = buffer_frames(self);
+    if (frames == 0 || static_cast<unsigned int>(frame_count) <= frames) return true;
+    PyErr_Format(PyExc_ValueError, sub_buffer_overflow, frame_count, frames);
+    return false;
+}
 
 using A = audio::Members<S, ::AudioStream, loaded, release>;
 
@@ -64,6 +85,7 @@ bool load(S* self, int sample_rate, int sample_size, int channels) {
     self->_is_owner = 1;
     A::set_defaults(self);
     track_if_loaded(self);
+    audio_device::api.hand_over_log();
     return true;
 }
 
@@ -140,9 +162,20 @@ void dealloc(PyObject* object) {
 // ---------------------------------------------------------------------------------------------
 // Methods and properties
 
+// "<AudioStream 22050 Hz, 16-bit, mono, 12800-frame sub-buffers, owner>", or a view's.
+PyObject* repr(PyObject* object) {
+    S* self = as_stream(object);
+    char details[64];
+    std::snprintf(details, sizeof details, "%u-frame sub-buffers, %s", buffer_frames(self),
+                  self->_is_owner ? "owner" : "view");
+    return audio::describe(object, loaded(self), nullptr, details);
+}
+
+PyObject* get_buffer_frames(S* self, void*) { return PyLong_FromUnsignedLong(buffer_frames(self)); }
+
 PyMethodDef methods[] = {
     frame::method<"unload", A::unload>("Releases the stream; a second call does nothing."),
-    frame::method<"update", A::update<UpdateAudioStream, record_of>, "data", "frame_count">("Queues frame_count frames of samples from the buffer data."),
+    frame::method<"update", A::update<UpdateAudioStream, record_of, fits_sub_buffer>, "data", "frame_count">("Queues frame_count frames of samples from the buffer data."),
     frame::method<"play", A::control<PlayAudioStream>>("Starts playing the stream."),
     frame::method<"pause", A::control<PauseAudioStream>>("Pauses the stream."),
     frame::method<"resume", A::control<ResumeAudioStream>>("Resumes the paused stream."),
@@ -158,6 +191,9 @@ PyGetSetDef properties[] = {
     A::volume<SetAudioStreamVolume>(),
     A::pitch<SetAudioStreamPitch>(),
     A::pan<SetAudioStreamPan>(),
+    frame::readonly<"buffer_frames", get_buffer_frames>(
+        nullptr, "The most frames one update() takes: the size of one of the stream's two "
+                 "sub-buffers, which raylib plays in turn (0 when unloaded or unknown)."),
     {},
 };
 
@@ -165,6 +201,7 @@ PyTypeObject type = [] {
     PyTypeObject t = frame::static_type("tavoro.audio_stream.audio_stream.AudioStream", sizeof(S),
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE);
     t.tp_dealloc = dealloc;
+    t.tp_repr = repr;
     t.tp_doc = "A raw audio stream fed by the caller: AudioStream(sample_rate, sample_size, channels).";
     t.tp_methods = methods;
     t.tp_getset = properties;

@@ -65,13 +65,30 @@ inline void detach_view(AudioStream*& backlink) {
 
 // The sample layout that raylib reads a buffer in: `channels` interleaved samples per frame,
 // 8- and 16-bit samples as such and every other sample size as 32-bit floats.
-inline long long frame_bytes(const ::AudioStream& record) {
-    long long sample = record.sampleSize == 8 ? 1 : record.sampleSize == 16 ? 2 : 4;
-    return sample * record.channels;
+inline long long sample_bytes(const ::AudioStream& record) {
+    return record.sampleSize == 8 ? 1 : record.sampleSize == 16 ? 2 : 4;
 }
 
-// A sample buffer handed to update(): any object offering a simple buffer, checked to hold
-// `frame_count` frames of `record`'s layout. Released when it goes out of scope.
+inline long long frame_bytes(const ::AudioStream& record) {
+    return sample_bytes(record) * record.channels;
+}
+
+inline constexpr const char* item_size_mismatch =
+    "data holds items of %zd bytes (format '%s'), but the samples of this stream are %lld bytes";
+
+// Buffers that declare no type of their own (bytes, bytearray, a memoryview of them) carry raw
+// sample bytes; any other format says what its items are.
+inline bool is_raw_format(const char* format) {
+    if (!format) return true;
+    if (*format && std::strchr("@=<>!", *format)) ++format;
+    return std::strcmp(format, "B") == 0 || std::strcmp(format, "b") == 0 ||
+           std::strcmp(format, "c") == 0;
+}
+
+// A sample buffer handed to update(): any object offering a contiguous buffer, checked to hold
+// `frame_count` frames of `record`'s layout, and, when it declares a typed format, items of the
+// size of the stream's samples (a float64 array fed to a float32 stream would play as noise).
+// Released when it goes out of scope.
 class Samples {
 public:
     Samples() = default;
@@ -88,11 +105,16 @@ public:
                          frame_count);
             return false;
         }
-        int got = PyObject_GetBuffer(data, &view_, PyBUF_SIMPLE);
+        int got = PyObject_GetBuffer(data, &view_, PyBUF_FORMAT | PyBUF_ND);
         if (got == -1) return false;
         held_ = true;
         if (got != 0) {
             PyErr_SetString(PyExc_TypeError, "Object does not support the Python buffer protocol");
+            return false;
+        }
+        if (!is_raw_format(view_.format) && view_.itemsize != sample_bytes(record)) {
+            PyErr_Format(PyExc_TypeError, item_size_mismatch, view_.itemsize, view_.format,
+                         sample_bytes(record));
             return false;
         }
         long long needed = frame_count * frame_bytes(record);

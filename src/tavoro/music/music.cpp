@@ -60,7 +60,7 @@ PyObject* new_music(::Music record) {
     if (loaded(self))
         audio_device::api.track(made.get(), release_entry, audio_device::owner_rank);
     if (!audio::make_view(self->raw.stream, self->stream, self->_view)) return nullptr;
-    A::set_defaults(self, 0.0f);  // a new music's pan reads 0.0, not the centre
+    A::set_defaults(self);
     return made.release();
 }
 
@@ -82,7 +82,8 @@ PyObject* c_load(PyObject* filename) {
     frame::Ref path = encode_path(filename);
     if (!path || !audio_device::require_open_device()) return nullptr;
     if (!checked_audio_file(PyBytes_AS_STRING(path.get()))) return new_music(::Music{});
-    return new_music(playable(LoadMusicStream(PyBytes_AS_STRING(path.get()))));
+    return audio_device::logged(
+        new_music(playable(LoadMusicStream(PyBytes_AS_STRING(path.get())))));
 }
 
 // raylib turns the position into an unsigned frame number without a check: a position before
@@ -106,7 +107,7 @@ PyObject* seek(M* self, float position) {
         if (!position_in_track(*record, position)) return nullptr;
         SeekMusicStream(*record, position);
     }
-    Py_RETURN_NONE;
+    return audio_device::logged(Py_NewRef(Py_None));
 }
 
 // With skip_dispatch 0, a Python subclass's own method `name` runs instead of `own`: true when
@@ -167,8 +168,9 @@ PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
 int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 
 PyObject* load(PyObject* filename) {
-    if (!check_path_type("filename", filename)) return nullptr;
-    return c_load(filename);
+    frame::Ref given = path_argument(filename);
+    if (!given || !check_path_type("filename", given.get())) return nullptr;
+    return c_load(given.get());
 }
 
 int traverse(PyObject* object, visitproc visit, void* arg) {
@@ -246,6 +248,16 @@ int set_stream(PyObject* object, PyObject* value, void*) {
     return 0;
 }
 
+// "<Music 6.00 s, 22050 Hz, 16-bit, mono, looping>" or "<Music unloaded>".
+PyObject* repr(PyObject* object) {
+    M* self = as_music(object);
+    const ::Music* record = loaded(self);
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "%.2f s", record ? GetMusicTimeLength(*record) : 0.0);
+    return audio::describe(object, record ? &record->stream : nullptr, lead,
+                           self->raw.looping ? "looping" : nullptr);
+}
+
 PyMethodDef methods[] = {
     frame::method<"unload", A::unload>("Releases the music; a second call does nothing."),
     frame::method<"play", A::control<PlayMusicStream>>("Starts playing the music; call update() as it plays."),
@@ -264,6 +276,7 @@ PyMethodDef static_methods[] = {
 
 PyGetSetDef properties[] = {
     frame::readonly<"valid", A::query<IsMusicValid>>(nullptr, "Whether the music is loaded."),
+    frame::readonly<"playing", A::query<IsMusicStreamPlaying>>(nullptr, "Whether the music is playing."),
     frame::property<"looping", get_looping, set_looping>(nullptr, "Whether the music starts again at its end."),
     A::volume<SetMusicVolume>(),
     A::pitch<SetMusicPitch>(),
@@ -287,6 +300,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_repr = repr;
     t.tp_doc = "Music streamed from a file; made by Music.load, played by calling update() from a loop.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;

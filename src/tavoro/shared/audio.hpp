@@ -3,10 +3,25 @@
 // a sound or music keeps of the stream inside its record.
 #pragma once
 
+#include "../audio_device/audio_device.hpp"
 #include "../audio_stream/audio_stream.hpp"
 #include "audio_limits.hpp"
 
+#include <cstdio>
+#include <cstring>
+
 namespace tavoro::audio {
+
+// The centre of the pan range of the raylib built against: raylib 6 takes -1 (left) to 1 (right),
+// earlier ones 0 to 1. A new voice reads the centre, so a value read back and set again leaves
+// the balance as it was.
+#if RAYLIB_VERSION_MAJOR >= 6
+inline constexpr float centre_pan = 0.0f;
+inline constexpr const char* pan_doc = "The pan, from -1.0 (left) to 1.0 (right); 0.0 is the centre.";
+#else
+inline constexpr float centre_pan = 0.5f;
+inline constexpr const char* pan_doc = "The pan, from 0.0 (left) to 1.0 (right); 0.5 is the centre.";
+#endif
 
 // The members of a record S over its raylib record Raw. `Loaded` gives the record to hand raylib,
 // or null when there is none loaded: then playback calls do nothing and the queries read False.
@@ -23,7 +38,7 @@ struct Members {
     }
 
     // The cached values a record starts with when it takes a raylib record.
-    static void set_defaults(S* self, float pan = 0.5f) {
+    static void set_defaults(S* self, float pan = centre_pan) {
         self->_volume = 1.0f;
         self->_pitch = 1.0f;
         self->_pan = pan;
@@ -39,19 +54,19 @@ struct Members {
 
     static PyObject* unload(S* self) {
         Release(self);
-        Py_RETURN_NONE;
+        return audio_device::logged(Py_NewRef(Py_None));
     }
 
     template <void (*Call)(Raw)>
     static PyObject* control(S* self) {
         if (const Raw* record = Loaded(self)) Call(*record);
-        Py_RETURN_NONE;
+        return audio_device::logged(Py_NewRef(Py_None));
     }
 
     template <bool (*Query)(Raw)>
     static PyObject* query(S* self, void*) {
         const Raw* record = Loaded(self);
-        return PyBool_FromLong(record && Query(*record));
+        return audio_device::logged(PyBool_FromLong(record && Query(*record)));
     }
 
     // update(data, frame_count): raylib reads frame_count frames of the stream's sample layout
@@ -64,7 +79,7 @@ struct Members {
         if (!samples.take(data, frame_count, Layout(self))) return nullptr;
         if (!(Fits(self, frame_count) && ...)) return nullptr;
         if (const Raw* record = Loaded(self)) Update(*record, samples.data(), frame_count);
-        Py_RETURN_NONE;
+        return audio_device::logged(Py_NewRef(Py_None));
     }
 
     template <float S::*Field>
@@ -79,6 +94,7 @@ struct Members {
         if (!frame::to_float(value, narrowed)) return false;
         self->*Field = narrowed;
         if (const Raw* record = Loaded(self)) Set(*record, narrowed);
+        audio_device::api.hand_over_log();
         return true;
     }
 
@@ -109,9 +125,29 @@ struct Members {
     template <void (*Set)(Raw, float)>
     static PyGetSetDef pan() {
         return frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, Set>>(
-            nullptr, "The pan (0.5 is the centre).");
+            nullptr, pan_doc);
     }
 };
+
+// The readable form of a record: "<Name 48000 Hz, 16-bit, mono, ...>", where `details` follow
+// the stream's format, or "<Name unloaded>" when there is no loaded record. `lead` comes first
+// ("alias", a length) when given. The name is the type's own, so a subclass shows its name.
+inline PyObject* describe(PyObject* self, const ::AudioStream* stream, const char* lead,
+                          const char* details) {
+    const char* name = Py_TYPE(self)->tp_name;
+    if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
+    if (!stream) return PyUnicode_FromFormat("<%s unloaded>", name);
+    char channels[24];
+    if (stream->channels == 1)
+        std::snprintf(channels, sizeof channels, "mono");
+    else if (stream->channels == 2)
+        std::snprintf(channels, sizeof channels, "stereo");
+    else
+        std::snprintf(channels, sizeof channels, "%u channels", stream->channels);
+    return PyUnicode_FromFormat("<%s %s%s%u Hz, %u-bit, %s%s%s>", name, lead ? lead : "",
+                                lead ? ", " : "", stream->sampleRate, stream->sampleSize,
+                                channels, details ? ", " : "", details ? details : "");
+}
 
 // Makes the view of `stream`, which lives inside its owner's record, and puts it in the owner's
 // `slot` (see AudioStream for the tie through `backlink`). False with the exception set.

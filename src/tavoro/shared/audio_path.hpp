@@ -47,4 +47,23 @@ inline frame::Ref encode_path(PyObject* path) {
     return encoded;
 }
 
+// The path as load() checks it: an os.PathLike whose path is a str (a pathlib.Path) gives that
+// str; anything else is itself, to be checked and refused as before. A new reference, or null
+// with the exception set when __fspath__ fails.
+inline frame::Ref path_argument(PyObject* path) {
+    static PyObject* fspath = PyUnicode_InternFromString("__fspath__");  // kept for good
+    if (path == Py_None || PyUnicode_Check(path) || PyBytes_Check(path))
+        return frame::Ref(Py_NewRef(path));
+    if (!fspath) return {};
+    PyObject* method;
+    int found = PyObject_GetOptionalAttr(reinterpret_cast<PyObject*>(Py_TYPE(path)), fspath,
+                                         &method);
+    if (found < 0) return {};
+    if (found == 0) return frame::Ref(Py_NewRef(path));
+    Py_DECREF(method);
+    frame::Ref text(PyOS_FSPath(path));
+    if (!text) return {};
+    return frame::Ref(Py_NewRef(PyUnicode_CheckExact(text.get()) ? text.get() : path));
+}
+
 }  // namespace tavoro

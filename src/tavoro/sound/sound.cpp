@@ -101,12 +101,14 @@ int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 }
 
 PyObject* load(PyObject* file_name) {
-    if (!check_path_type("file_name", file_name)) return nullptr;
-    frame::Ref path = encode_path(file_name);
+    frame::Ref given = path_argument(file_name);
+    if (!given || !check_path_type("file_name", given.get())) return nullptr;
+    frame::Ref path = encode_path(given.get());
     if (!path || !audio_device::require_open_device()) return nullptr;
     SoundNewArgs plain = {1, 0};
     if (!checked_audio_file(PyBytes_AS_STRING(path.get()))) return new_sound(::Sound{}, &plain);
-    return new_sound(playable(LoadSound(PyBytes_AS_STRING(path.get()))), &plain);
+    return audio_device::logged(
+        new_sound(playable(LoadSound(PyBytes_AS_STRING(path.get()))), &plain));
 }
 
 // raylib reads the source's buffer without a check, so only a loaded source is accepted.
@@ -117,7 +119,7 @@ PyObject* load_alias(S* source) {
     }
     if (!audio_device::require_open_device()) return nullptr;
     SoundNewArgs alias_args = {1, 1};
-    PyObject* made = new_sound(LoadSoundAlias(source->_raw), &alias_args);
+    PyObject* made = audio_device::logged(new_sound(LoadSoundAlias(source->_raw), &alias_args));
     if (!made || !loaded(as_sound(made))) return made;
     // An alias of an alias shares the first source's samples, so it hangs on that one.
     S* owner = source->_source ? source->_source : source;
@@ -173,6 +175,24 @@ PyObject* get_frame_count(S* self, void*) { return PyLong_FromUnsignedLong(self-
 
 PyObject* get_stream(S* self, void*) { return Py_NewRef(self->_stream); }
 
+double seconds(const S* self) {
+    const ::Sound* record = loaded(self);
+    return record && record->stream.sampleRate
+               ? static_cast<double>(record->frameCount) / record->stream.sampleRate
+               : 0.0;
+}
+
+PyObject* get_length(S* self, void*) { return PyFloat_FromDouble(seconds(self)); }
+
+// "<Sound 0.50 s, 48000 Hz, 32-bit, stereo>", "<Sound alias, 0.50 s, ...>" or "<Sound unloaded>".
+PyObject* repr(PyObject* object) {
+    S* self = as_sound(object);
+    char lead[48];
+    std::snprintf(lead, sizeof lead, "%s%.2f s", self->_is_alias ? "alias, " : "", seconds(self));
+    const ::Sound* record = loaded(self);
+    return audio::describe(object, record ? &record->stream : nullptr, lead, nullptr);
+}
+
 PyMethodDef methods[] = {
     frame::method<"unload", A::unload>("Releases the sound; a second call does nothing."),
     frame::method<"update", A::update<UpdateSound, layout, holds>, "data", "frame_count">("Replaces the first frame_count frames of the sound with samples from the buffer data."),
@@ -195,6 +215,7 @@ PyGetSetDef properties[] = {
     frame::readonly<"is_alias", get_is_alias>(nullptr, "Whether the sound is an alias of another."),
     frame::readonly<"frame_count", get_frame_count>(nullptr, "The number of frames the sound holds."),
     frame::readonly<"stream", get_stream>(nullptr, "The sound's stream, as an AudioStream that does not own it."),
+    frame::readonly<"length", get_length>(nullptr, "The length in seconds (0.0 when unloaded)."),
     A::volume<SetSoundVolume>(),
     A::pitch<SetSoundPitch>(),
     A::pan<SetSoundPan>(),
@@ -206,6 +227,7 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC);
     t.tp_dealloc = dealloc;
+    t.tp_repr = repr;
     t.tp_doc = "A sound held in memory; made by Sound.load or Sound.load_alias.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
