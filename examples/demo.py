@@ -1,12 +1,14 @@
 """A small game loop on tavoro, headless: run it with `make demo`.
 
-Three hundred particles fly around an arena and bounce off its walls and off a block in the
-middle; each takes its colour from the palette. A light direction turns above the scene (a
-Vector3 step). Sound goes through raylib's audio device: a tone is synthesised in the loop and
+Three hundred particles fly around an arena and bounce off its walls and off four obstacles
+placed by the arena's named points (`get_reflected` about the wall's normal, `collide_list_all`
+against the obstacles); each takes its colour from the palette. A light direction turns above the
+scene (`to_rotated_z`). Sound goes through raylib's audio device: a tone is synthesised in the loop and
 fed to a raw AudioStream one whole sub-buffer at a time whenever it has used one up, a short blip
 (written as a WAV file at start) plays through Sound aliases on bounces, and a music track
 streams from the loop. The device's mix is captured as it plays and written to a WAV file, so
-there is something to listen to also on a machine without sound.
+there is something to listen to also on a machine without sound; the run is drawn too, as an
+animated GIF and one PNG frame (examples/picture.py, with Pillow).
 """
 
 import array
@@ -17,6 +19,7 @@ import time
 import wave
 from pathlib import Path
 
+from picture import FilmStrip
 from tavoro import audio_device
 from tavoro.audio_stream.audio_stream import AudioStream
 from tavoro.colors.colors import colors
@@ -32,7 +35,23 @@ PARTICLES = 300
 SAMPLE_RATE = 22050
 
 ARENA = Rect(0, 0, 640, 480)
-BLOCK = Rect(280, 200, 80, 80)
+
+
+def obstacles() -> list[Rect]:
+    """A block in the middle, pillars left and right, a bar under the top edge: each placed by a
+    named point of the arena."""
+    block, left, right, bar = Rect(0, 0, 80, 80), Rect(0, 0, 40, 140), Rect(0, 0, 40, 140), Rect(0, 0, 200, 20)
+    block.center = ARENA.center
+    left.midleft = ARENA.midleft + Vector2(100, 0)
+    right.midright = ARENA.midright - Vector2(100, 0)
+    bar.midtop = ARENA.midtop + Vector2(0, 50)
+    return [block, left, right, bar]
+
+
+OBSTACLES = obstacles()
+OBSTACLE_COLOURS = [colors.SlateGray, colors.SteelBlue, colors.SteelBlue, colors.IndianRed]
+# The normals of the arena's walls and the obstacles' sides, by axis.
+ACROSS, ALONG = Vector2(1, 0), Vector2(0, 1)
 PALETTE = [colors.Gold, colors.Tomato, colors.DeepSkyBlue, colors.LimeGreen, colors.Orchid]
 
 
@@ -93,30 +112,32 @@ def write_mix(path: Path, mix: bytes) -> float:
     return len(samples) / channels / rate
 
 
-def bounce(position: Vector2, velocity: Vector2) -> bool:
-    """Keeps a particle in the arena and out of the block; True when it bounced."""
+def bounce(position: Vector2, velocity: Vector2, hit: set[int]) -> tuple[bool, Vector2]:
+    """Keeps a particle in the arena and out of the obstacles: whether it bounced, and its
+    velocity afterwards. The indices of the obstacles it hit go into `hit`."""
     bounced = False
     if not ARENA.collide_point(position):
         if not ARENA.left <= position.x <= ARENA.right:
-            velocity.x = -velocity.x
+            velocity = velocity.get_reflected(ACROSS)
         if not ARENA.top <= position.y <= ARENA.bottom:
-            velocity.y = -velocity.y
+            velocity = velocity.get_reflected(ALONG)
         position.x = min(max(position.x, ARENA.left), ARENA.right)
         position.y = min(max(position.y, ARENA.top), ARENA.bottom)
         bounced = True
-    if BLOCK.collide_rect((position.x - 2, position.y - 2, 4, 4)):
-        # Back out along the way it came, then turn round on the axis it hit.
+    hits = Rect(position.x - 2, position.y - 2, 4, 4).collide_list_all(OBSTACLES)
+    if hits:
+        # Back out along the way it came, then reflect off the side it came through.
         position -= velocity * (1.0 / FPS)
-        if BLOCK.left <= position.x <= BLOCK.right:
-            velocity.y = -velocity.y
-        else:
-            velocity.x = -velocity.x
+        obstacle = OBSTACLES[hits[0]]
+        velocity = velocity.get_reflected(ALONG if obstacle.left <= position.x <= obstacle.right else ACROSS)
+        hit.update(hits)
         bounced = True
-    return bounced
+    return bounced, velocity
 
 
 def main() -> None:
     workdir = Path(tempfile.mkdtemp(prefix="tavoro-demo-"))
+    film = FilmStrip((int(ARENA.w), int(ARENA.h)), every=4)
     write_wav(workdir / "blip.wav", 0.06, [1320.0])
     write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
@@ -129,15 +150,17 @@ def main() -> None:
         print(f"audio: playing through {backend}")
     audio_device.start_capture(SECONDS + 1)
     try:
-        run(workdir)
+        run(workdir, film)
         seconds = write_mix(workdir / "mix.wav", audio_device.stop_capture())
         print(f"mix recorded:    {workdir / 'mix.wav'} ({seconds:.1f} s)")
     finally:
         # Release the audio objects before the device goes (close() would release them too).
         audio_device.close()
+    film.save(workdir / "run.gif", workdir / "frame.png", FPS)
+    print(f"pictures:        {workdir / 'run.gif'} ({len(film.frames)} frames), {workdir / 'frame.png'}")
 
 
-def run(workdir: Path) -> None:
+def run(workdir: Path, film: FilmStrip) -> None:
     blip = Sound.load(str(workdir / "blip.wav"))
     voices = [Sound.load_alias(blip) for _ in range(8)]
     music = Music.load(str(workdir / "theme.wav"))
@@ -148,11 +171,11 @@ def run(workdir: Path) -> None:
 
     positions = [Vector2(20 + (i * 37) % 600, 20 + (i * 53) % 440) for i in range(PARTICLES)]
     for position in positions:
-        if BLOCK.collide_rect((position.x - 2, position.y - 2, 4, 4)):
-            position.y = BLOCK.bottom + 10  # start clear of the block
+        while Rect(position.x - 2, position.y - 2, 4, 4).collide_list(OBSTACLES) >= 0:
+            position.y = (position.y + 37) % ARENA.h  # start clear of the obstacles
     velocities = [Vector2(math.cos(i), math.sin(i)) * (60 + i % 90) for i in range(PARTICLES)]
     colours = [PALETTE[i % len(PALETTE)] for i in range(PARTICLES)]
-    light, up = Vector3(1, 0, 0.5).get_normalized(), Vector3(0, 0, 1)
+    light = Vector3(1, 0, 0.5).get_normalized()
 
     frames = collisions = sounds = chunks = 0
     busy = 0.0
@@ -160,22 +183,25 @@ def run(workdir: Path) -> None:
     started = time.perf_counter()
     for frame in range(FPS * SECONDS):
         begin = time.perf_counter()
-        for position, velocity in zip(positions, velocities):
-            position += velocity * (1.0 / FPS)
-            if bounce(position, velocity):
+        hit: set[int] = set()
+        for i, position in enumerate(positions):
+            position += velocities[i] * (1.0 / FPS)
+            bounced, velocities[i] = bounce(position, velocities[i], hit)
+            if bounced:
                 collisions += 1
                 voice = voices[next_voice]
                 if not voice.playing:
                     voice.play()
                     sounds += 1
                 next_voice = (next_voice + 1) % len(voices)
-        # The light turns about the vertical axis.
-        light = (light + light.cross(up) * (1.5 / FPS)).get_normalized()
+        # The light turns about the vertical axis, 90 degrees a second.
+        light.to_rotated_z(90 / FPS)
         if synth.feed(440 + 220 * light.y):
             chunks += 1
         music.update()
         busy += time.perf_counter() - begin
         frames += 1
+        film.capture(positions, colours, list(zip(OBSTACLES, OBSTACLE_COLOURS)), hit)
 
         if frames % FPS == 0:
             lit = sum(1 for p in positions if Vector3(p.x / 640, p.y / 480, 1).dot(light) > 0.5)
