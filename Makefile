@@ -28,7 +28,7 @@ export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
 .PHONY: demo test test-tools build wheel wheel-one clean sanitize fuzz bench
 
-demo: build
+demo: build $(VENV)/.demo-ready
 	PYTHONPATH=$(MODULES) $(PY) examples/demo.py
 
 test: build test-tools
@@ -97,6 +97,11 @@ fuzz: build
 # bench/results.md; the peers (bench/requirements.txt) go into the virtual environment on first use.
 bench: build $(VENV)/.bench-ready
 	PYTHONPATH=$(MODULES) PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
+
+# Pillow, with which the demo draws its run; neither the build nor the tests need it.
+$(VENV)/.demo-ready: examples/requirements.txt $(VENV)/.ready
+	$(PY) -m pip install --quiet --disable-pip-version-check -r examples/requirements.txt
+	touch $@
 
 $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
