@@ -18,8 +18,8 @@ import tempfile
 import time
 import wave
 from pathlib import Path
+from typing import TYPE_CHECKING
 
-from picture import FilmStrip
 from tavoro import audio_device
 from tavoro.audio_stream.audio_stream import AudioStream
 from tavoro.colors.colors import colors
@@ -28,6 +28,9 @@ from tavoro.rect.rect import Rect
 from tavoro.sound.sound import Sound
 from tavoro.vector2.vector2 import Vector2
 from tavoro.vector3.vector3 import Vector3
+
+if TYPE_CHECKING:
+    from picture import FilmStrip
 
 FPS = 60
 SECONDS = 4
@@ -136,6 +139,8 @@ def bounce(position: Vector2, velocity: Vector2, hit: set[int]) -> tuple[bool, V
 
 
 def main() -> None:
+    from picture import FilmStrip  # Pillow, installed for the demo alone
+
     workdir = Path(tempfile.mkdtemp(prefix="tavoro-demo-"))
     film = FilmStrip((int(ARENA.w), int(ARENA.h)), every=4)
     write_wav(workdir / "blip.wav", 0.06, [1320.0])
@@ -160,7 +165,7 @@ def main() -> None:
     print(f"pictures:        {workdir / 'run.gif'} ({len(film.frames)} frames), {workdir / 'frame.png'}")
 
 
-def run(workdir: Path, film: FilmStrip) -> None:
+def run(workdir: Path, film: "FilmStrip") -> None:
     blip = Sound.load(str(workdir / "blip.wav"))
     voices = [Sound.load_alias(blip) for _ in range(8)]
     music = Music.load(str(workdir / "theme.wav"))

@@ -84,10 +84,10 @@ def test_a_full_queue_counts_what_it_drops(raylib, raylib_log):
     assert said[1:257] == [(logging.WARNING, f"TEST: line {i}") for i in range(256)]
 
 
-def test_missing_file_is_logged_not_printed(run_python):
+def test_a_file_raylib_refuses_is_logged_not_printed(run_python):
     proc = run_python(
         """
-        import logging
+        import logging, tempfile
         from tavoro import audio_device
         from tavoro.sound.sound import Sound
         said = []
@@ -97,8 +97,11 @@ def test_missing_file_is_logged_not_printed(run_python):
         logging.getLogger("tavoro.raylib").addHandler(Keep())
         logging.getLogger("tavoro.raylib").propagate = False
         audio_device.init()
-        assert not Sound.load("missing.wav").valid
-        assert ("WARNING", "FILEIO: [missing.wav] Failed to open file") in said, said
+        with tempfile.NamedTemporaryFile(suffix=".wav") as junk:
+            junk.write(b"not a wave file")
+            junk.flush()
+            assert not Sound.load(junk.name).valid
+        assert ("WARNING", "WAVE: Failed to load WAV data") in said, said
         audio_device.close()
         """
     )

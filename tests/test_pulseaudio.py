@@ -105,6 +105,7 @@ def run_child(code, env):
     return proc.stdout.strip()
 
 
+SECONDS = 0.6  # of tone played
 PLAY_TONE = f"""
     import math, time
     import numpy
@@ -115,10 +116,16 @@ PLAY_TONE = f"""
     stream = AudioStream({RATE}, 32, 1)
     stream.play()
     frames = stream.buffer_frames
-    for part in range(2):
-        t = (numpy.arange(frames) + part * frames) / {RATE}
+    # Whole sub-buffers whenever one has played, for {SECONDS} s of tone, then the last plays out.
+    fed, deadline = 0, time.monotonic() + 10
+    while fed < {SECONDS} * {RATE} and time.monotonic() < deadline:
+        if not stream.processed:
+            time.sleep(0.002)
+            continue
+        t = (numpy.arange(frames) + fed) / {RATE}
         stream.update(({AMPLITUDE} * numpy.sin(2 * math.pi * {TONE} * t)).astype(numpy.float32), frames)
-    time.sleep(2 * frames / {RATE})
+        fed += frames
+    time.sleep(0.3 + frames / {RATE})
     audio_device.close()
 """
 
