@@ -91,6 +91,7 @@ if [[ "${1:-}" == --check ]]; then
     exit
 fi
 
+# A whole install is used as it is; otherwise this run makes it, alone on the cache.
 reuse_or_lock raylib "$prefix"
 make_work_dir raylib
 

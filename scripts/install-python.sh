@@ -55,6 +55,7 @@ is_complete() {
         && [[ -x "$python" && -f "$prefix/usr/include/python$version/Python.h" ]]
 }
 
+# A whole install is used as it is; otherwise this run makes it, alone on the cache.
 reuse_or_lock "CPython $version" "$python"
 
 if ! command -v patchelf >/dev/null 2>&1; then
