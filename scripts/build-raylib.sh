@@ -28,19 +28,10 @@
 # private configuration; the system's apt setup is only read.
 
 set -euo pipefail
-
-# Keep stdout for the final prefix line only.
-exec 3>&1 1>&2
-
-log() { printf 'build-raylib: %s\n' "$*" >&2; }
-die() { printf 'build-raylib: error: %s\n' "$*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" build-raylib
 
 MIN_VERSION=5.5
-cache_root="${TAVORO_CACHE:-${HOME:?HOME is not set and TAVORO_CACHE is not given}/.cache/tavoro}"
-mkdir -p "$cache_root" || die "cannot create cache directory $cache_root"
-cache_root="$(cd "$cache_root" && pwd -P)"
-prefix="$cache_root/raylib"
-marker="$prefix/.complete"
+use_cache raylib
 
 # Build configuration. The marker records it, so changing anything here
 # invalidates an existing install and triggers a rebuild.
@@ -69,7 +60,7 @@ cmake_args=(
 )
 # Our own patches to raylib, applied in name order after Debian's: each file says at its top what
 # it mends and why. Their checksum is part of the recipe, so changing one rebuilds.
-patch_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)/raylib-patches"
+patch_dir="$here/raylib-patches"
 shopt -s nullglob
 our_patches=("$patch_dir"/*.patch)
 shopt -u nullglob
@@ -100,62 +91,15 @@ if [[ "${1:-}" == --check ]]; then
     exit
 fi
 
-finish() {
-    printf '%s\n' "$prefix" >&3
-    exit 0
-}
-
-if is_complete; then
-    log "raylib already installed in $prefix ($(sed -n 's/^version=//p' "$marker"))"
-    finish
-fi
-
-# Serialise concurrent runs sharing the same cache; whoever comes second
-# re-checks the marker once it has the lock.
-if command -v flock >/dev/null 2>&1; then
-    exec 9>"$cache_root/.raylib.lock"
-    flock 9
-    if is_complete; then
-        log "raylib was installed in $prefix by a concurrent run"
-        finish
-    fi
-fi
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/tavoro-raylib.XXXXXXXX")"
-cleanup() {
-    local rc=$?
-    rm -rf "$work"
-    if (( rc != 0 )); then
-        log "FAILED (exit $rc); nothing was marked complete in $prefix"
-    fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-chmod 755 "$work"
+# A whole install is used as it is; otherwise this run makes it, alone on the cache.
+reuse_or_lock raylib "$prefix"
+make_work_dir raylib
 
 # ---------------------------------------------------------------------------
 # Tools. Anything missing that Debian packages is installed with apt; cmake
 # itself is expected on PATH (the project's virtualenv provides it).
 
-apt_install() {
-    if (( EUID != 0 )); then
-        die "missing tools; install these Debian packages as root: $*"
-    fi
-    log "installing Debian packages: $*"
-    export DEBIAN_FRONTEND=noninteractive
-    if ! apt-get install -y --no-install-recommends "$@"; then
-        apt-get update || die "apt-get update failed"
-        apt-get install -y --no-install-recommends "$@" || die "could not install: $*"
-    fi
-}
-
-need_pkgs=()
-need_tool() {  # need_tool COMMAND DEBIAN-PACKAGE
-    command -v "$1" >/dev/null 2>&1 || need_pkgs+=("$2")
-}
-
-command -v apt-get >/dev/null 2>&1 || die "apt-get not found; this script needs a Debian-based system"
+need_apt
 command -v cmake >/dev/null 2>&1 \
     || die "cmake not found on PATH (activate the project's virtualenv, or 'pip install cmake')"
 need_tool patch patch
@@ -163,9 +107,7 @@ need_tool cc gcc
 if [[ -z "${CMAKE_GENERATOR:-}" ]]; then
     need_tool make make
 fi
-if (( ${#need_pkgs[@]} )); then
-    apt_install "${need_pkgs[@]}"
-fi
+install_needed_tools
 
 cmake_version="$(cmake --version | sed -n '1s/^cmake version \([0-9][0-9.]*\).*/\1/p')"
 [[ -n "$cmake_version" ]] || die "could not run 'cmake --version' ($(command -v cmake))"
@@ -176,7 +118,6 @@ log "using cmake $cmake_version from $(command -v cmake)"
 # packaging in debian/).
 
 src="$work/src"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
 deb_version="$("$here/debian-unstable.sh" source raylib "$src" | tail -n1)"
 [[ -n "$deb_version" ]] || die "fetching the raylib source package failed"
 upstream_version="${deb_version#*:}"
@@ -239,7 +180,6 @@ rm -rf "$prefix"
 mkdir -p "$(dirname "$prefix")"
 mv "$staged" "$prefix" || die "could not move the install into $prefix"
 
-printf '%s\nversion=%s\nfiles=%s\n' "$recipe" "$deb_version" "$(fingerprint)" >"$marker.tmp"
-mv "$marker.tmp" "$marker"
+write_marker "$recipe" "version=$deb_version" "files=$(fingerprint)"
 log "raylib $deb_version installed in $prefix"
-finish
+finish "$prefix"

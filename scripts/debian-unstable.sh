@@ -26,12 +26,7 @@
 # read, to find this machine's Debian archive and its keyring.
 
 set -euo pipefail
-
-# Keep stdout for the final version line only.
-exec 3>&1 1>&2
-
-log() { printf 'debian-unstable: %s\n' "$*" >&2; }
-die() { printf 'debian-unstable: error: %s\n' "$*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" debian-unstable
 
 usage="usage: $0 source NAME DEST | binary DEST PACKAGE..."
 mode="${1:-}"
@@ -46,40 +41,17 @@ done
 mkdir -p "$dest" || die "cannot create $dest"
 [[ -z "$(ls -A "$dest")" ]] || die "$dest is not empty"
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/tavoro-source.XXXXXXXX")"
-trap 'rm -rf "$work"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-chmod 755 "$work"
+make_work_dir source
 
 # ---------------------------------------------------------------------------
 # Tools. Anything missing that Debian packages is installed with apt.
 
-apt_install() {
-    if (( EUID != 0 )); then
-        die "missing tools; install these Debian packages as root: $*"
-    fi
-    log "installing Debian packages: $*"
-    export DEBIAN_FRONTEND=noninteractive
-    if ! apt-get install -y --no-install-recommends "$@"; then
-        apt-get update || die "apt-get update failed"
-        apt-get install -y --no-install-recommends "$@" || die "could not install: $*"
-    fi
-}
-
-need_pkgs=()
-need_tool() {  # need_tool COMMAND DEBIAN-PACKAGE
-    command -v "$1" >/dev/null 2>&1 || need_pkgs+=("$2")
-}
-
-command -v apt-get >/dev/null 2>&1 || die "apt-get not found; this script needs a Debian-based system"
+need_apt
 need_tool tar tar
 need_tool gzip gzip
 need_tool xz xz-utils
 need_tool bzip2 bzip2
-if (( ${#need_pkgs[@]} )); then
-    apt_install "${need_pkgs[@]}"
-fi
+install_needed_tools
 
 # ---------------------------------------------------------------------------
 # Find this machine's main Debian archive (not the security archive, not
@@ -244,8 +216,7 @@ if [[ "$mode" == binary ]]; then
         [[ -n "$deb_version" ]] || deb_version="$(dpkg-deb -f "$deb" Version)"
     done
     log "${names[*]} unpacked in $dest"
-    printf '%s\n' "$deb_version" >&3
-    exit 0
+    finish "$deb_version"
 fi
 
 name="${names[0]}"
@@ -273,4 +244,4 @@ if [[ -n "$debian_tar" ]]; then
 fi
 
 log "$name $deb_version unpacked in $dest"
-printf '%s\n' "$deb_version" >&3
+finish "$deb_version"

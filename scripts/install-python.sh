@@ -25,21 +25,11 @@
 # interpreter's path and exits without touching the network.
 
 set -euo pipefail
-
-# Keep stdout for the final line only.
-exec 3>&1 1>&2
-
-log() { printf 'install-python: %s\n' "$*" >&2; }
-die() { printf 'install-python: error: %s\n' "$*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" install-python
 
 (( $# == 1 )) && [[ "$1" =~ ^3\.[0-9]+$ ]] || die "usage: $0 VERSION (such as 3.14)"
 version="$1"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)"
-cache_root="${TAVORO_CACHE:-${HOME:?HOME is not set and TAVORO_CACHE is not given}/.cache/tavoro}"
-mkdir -p "$cache_root" || die "cannot create cache directory $cache_root"
-cache_root="$(cd "$cache_root" && pwd -P)"
-prefix="$cache_root/python$version"
-marker="$prefix/.complete"
+use_cache "python$version"
 python="$prefix/usr/bin/python$version"
 triplet=x86_64-linux-gnu
 libdir="$prefix/usr/lib/$triplet"
@@ -65,36 +55,8 @@ is_complete() {
         && [[ -x "$python" && -f "$prefix/usr/include/python$version/Python.h" ]]
 }
 
-finish() {
-    printf '%s\n' "$python" >&3
-    exit 0
-}
-
-if is_complete; then
-    log "CPython $version already installed in $prefix ($(sed -n 's/^version=//p' "$marker"))"
-    finish
-fi
-
-# Serialise concurrent runs sharing the same cache; whoever comes second
-# re-checks the marker once it has the lock.
-if command -v flock >/dev/null 2>&1; then
-    exec 9>"$cache_root/.python$version.lock"
-    flock 9
-    if is_complete; then
-        log "CPython $version was installed in $prefix by a concurrent run"
-        finish
-    fi
-fi
-
-cleanup() {
-    local rc=$?
-    if (( rc != 0 )); then
-        log "FAILED (exit $rc); nothing was marked complete in $prefix"
-    fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+# A whole install is used as it is; otherwise this run makes it, alone on the cache.
+reuse_or_lock "CPython $version" "$python"
 
 if ! command -v patchelf >/dev/null 2>&1; then
     (( EUID == 0 )) || die "patchelf not found; install the Debian package patchelf as root"
@@ -140,7 +102,6 @@ done
 include="$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')"
 [[ "$include" == "$prefix/usr/include/python$version" ]] || die "the headers are reported in $include"
 
-printf '%s\nversion=%s\n' "$recipe" "$deb_version" >"$marker.tmp"
-mv "$marker.tmp" "$marker"
+write_marker "$recipe" "version=$deb_version"
 log "CPython $("$python" -c 'import sys; print(sys.version.split()[0])') installed in $prefix"
-finish
+finish "$python"

@@ -149,6 +149,7 @@ def sdist(tmp_path_factory):
 def test_sdist_carries_what_the_build_needs(sdist):
     names = {name.split("/", 1)[1] for name in tarfile.open(sdist).getnames() if "/" in name}
     needed = {"CMakeLists.txt", "pyproject.toml", "README.md", "scripts/build-raylib.sh",
+              "scripts/lib.sh", "scripts/debian-unstable.sh",
               "src/tavoro/py.typed", "src/tavoro/__init__.pyi"}
     needed |= {str(path.relative_to(ROOT)) for path in (ROOT / "src").rglob("*")
                if path.suffix in (".cpp", ".hpp", ".map", ".ld", ".py", ".pyi")}
