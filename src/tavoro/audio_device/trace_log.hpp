@@ -74,10 +74,8 @@ inline void note_device(const char* text) {
     }
 }
 
-// raylib's trace-log callback: may run on any thread, with raylib's audio lock held.
-inline void receive(int level, const char* format, va_list args) {
-    char text[sizeof(Line::text)];
-    std::vsnprintf(text, sizeof text, format, args);
+// Adds a line to the queue, or counts it when the queue is full. Holds the queue's lock.
+inline void enqueue(int level, const char (&text)[sizeof(Line::text)]) {
     std::lock_guard guard(lock);
     if (level == LOG_INFO) note_device(text);
     if (count == capacity) {
@@ -88,6 +86,13 @@ inline void receive(int level, const char* format, va_list args) {
         std::memcpy(line.text, text, sizeof text);
     }
     pending.store(true, std::memory_order_release);
+}
+
+// raylib's trace-log callback: may run on any thread, with raylib's audio lock held.
+inline void receive(int level, const char* format, va_list args) {
+    char text[sizeof(Line::text)];
+    std::vsnprintf(text, sizeof text, format, args);
+    enqueue(level, text);
 }
 
 // raylib's levels as `logging`'s: TRACE and DEBUG are DEBUG, FATAL is CRITICAL.
@@ -160,15 +165,7 @@ inline void receive_alsa(const char*, int, const char*, int, const char* format,
     char text[sizeof(Line::text)] = "ALSA: ";
     std::vsnprintf(text + 6, sizeof text - 6, format, args);
     va_end(args);
-    std::lock_guard guard(lock);
-    if (count == capacity) {
-        ++dropped;
-    } else {
-        Line& line = lines[(first + count++) % capacity];
-        line.level = LOG_DEBUG;
-        std::memcpy(line.text, text, sizeof text);
-    }
-    pending.store(true, std::memory_order_release);
+    enqueue(LOG_DEBUG, text);
 }
 
 }  // namespace detail
