@@ -93,10 +93,12 @@ fuzz: build
 	TAVORO_FUZZ_EXAMPLES=$${TAVORO_FUZZ_EXAMPLES:-5000} $(PY) -m pytest -q tests/test_fuzz.py
 	TAVORO_FILE_FUZZ_MUTANTS=$${TAVORO_FILE_FUZZ_MUTANTS:-2000} $(PY) -m pytest -q tests/test_file_fuzz.py
 
-# Times tavoro against its peers on the same operations and writes the table to
-# bench/results.md; the peers (bench/requirements.txt) go into the virtual environment on first use.
+# Times tavoro against its peers on the same operations and writes the tables to
+# bench/results.md and bench/drawing.md; the peers (bench/requirements.txt) go into the virtual
+# environment on first use.
 bench: build $(VENV)/.bench-ready
 	PYTHONPATH=$(MODULES) PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
+	PYTHONPATH=$(MODULES) $(PY) bench/drawing.py
 
 # Pillow, with which the demo draws its run; neither the build nor the tests need it.
 $(VENV)/.demo-ready: examples/requirements.txt $(VENV)/.ready

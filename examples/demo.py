@@ -7,8 +7,10 @@ scene (`to_rotated_z`). Sound goes through raylib's audio device: a tone is synt
 fed to a raw AudioStream one whole sub-buffer at a time whenever it has used one up, a short blip
 (written as a WAV file at start) plays through Sound aliases on bounces, and a music track
 streams from the loop. The device's mix is captured as it plays and written to a WAV file, so
-there is something to listen to also on a machine without sound; the run is drawn too, as an
-animated GIF and one PNG frame (examples/picture.py, with Pillow).
+there is something to listen to also on a machine without sound. Each frame is drawn with
+tavoro's own drawing into a headless window (the arena, the obstacles, the particles in one batch
+call, and a line with the figures), and its screenshots make an animated GIF and one PNG frame
+(examples/picture.py; Pillow assembles the GIF).
 """
 
 import array
@@ -28,6 +30,7 @@ from tavoro.rect.rect import Rect
 from tavoro.sound.sound import Sound
 from tavoro.vector2.vector2 import Vector2
 from tavoro.vector3.vector3 import Vector3
+from tavoro.window import Window
 
 if TYPE_CHECKING:
     from picture import FilmStrip
@@ -139,10 +142,12 @@ def bounce(position: Vector2, velocity: Vector2, hit: set[int]) -> tuple[bool, V
 
 
 def main() -> None:
-    from picture import FilmStrip  # Pillow, installed for the demo alone
+    from picture import FilmStrip
 
     workdir = Path(tempfile.mkdtemp(prefix="tavoro-demo-"))
-    film = FilmStrip((int(ARENA.w), int(ARENA.h)), every=4)
+    window = Window(int(ARENA.w), int(ARENA.h), "tavoro demo")
+    print(f"window: {window.width}x{window.height}, drawn {window.backend}")
+    film = FilmStrip(window, every=4)
     write_wav(workdir / "blip.wav", 0.06, [1320.0])
     write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
@@ -162,6 +167,7 @@ def main() -> None:
         # Release the audio objects before the device goes (close() would release them too).
         audio_device.close()
     film.save(workdir / "run.gif", workdir / "frame.png", FPS)
+    window.close()
     print(f"pictures:        {workdir / 'run.gif'} ({len(film.frames)} frames), {workdir / 'frame.png'}")
 
 
@@ -204,9 +210,12 @@ def run(workdir: Path, film: "FilmStrip") -> None:
         if synth.feed(440 + 220 * light.y):
             chunks += 1
         music.update()
-        busy += time.perf_counter() - begin
         frames += 1
-        film.capture(positions, colours, list(zip(OBSTACLES, OBSTACLE_COLOURS)), hit)
+        caption = (f"frame {frames:3d}   {collisions:5d} collisions   {sounds:4d} blips   "
+                   f"music {music.time_played:4.1f} s")
+        with film.window.frame():
+            film.draw(positions, colours, list(zip(OBSTACLES, OBSTACLE_COLOURS)), hit, caption)
+        busy += time.perf_counter() - begin
 
         if frames % FPS == 0:
             lit = sum(1 for p in positions if Vector3(p.x / 640, p.y / 480, 1).dot(light) > 0.5)
@@ -227,7 +236,7 @@ def run(workdir: Path, film: "FilmStrip") -> None:
     print(f"music progress:  {music.time_played:.2f} of {music.length:.2f} s")
     print(f"tone chunks fed: {chunks} of {stream.buffer_frames} frames (whole sub-buffers)")
     print(f"centre of mass:  {centre}")
-    print(f"time per frame:  {busy / frames * 1000:.3f} ms of work for {PARTICLES} particles")
+    print(f"time per frame:  {busy / frames * 1000:.3f} ms of work and drawing for {PARTICLES} particles")
 
 
 if __name__ == "__main__":

@@ -1,48 +1,51 @@
-"""Pictures of the demo's run: frames drawn with Pillow from the particles' positions, the arena's
-rectangles and the palette's colours, saved as an animated GIF and as one PNG frame."""
+"""Pictures of the demo's run: each frame is drawn with tavoro's own drawing into a headless
+window, and every few frames a screenshot is kept; the run is saved as one PNG frame (the
+screenshot's own export) and an animated GIF (Pillow assembles the kept screenshots)."""
 
 from pathlib import Path
 
-from PIL import Image, ImageDraw
+import numpy
+
+from tavoro import draw
+from tavoro.colors.colors import colors
+from tavoro.image.image import Image
+from tavoro.window import Window
 
 BACKGROUND = (18, 18, 28)
 RADIUS = 2.5
 
 
 class FilmStrip:
-    """Keeps every `every`-th frame of the run as a picture of `size` pixels."""
+    """Draws the run into `window` and keeps every `every`-th frame as a screenshot."""
 
-    def __init__(self, size: tuple[int, int], every: int) -> None:
-        self.size = size
+    def __init__(self, window: Window, every: int) -> None:
+        self.window = window
         self.every = every
-        self.frames: list[Image.Image] = []
+        self.frames: list[Image] = []
         self._seen = 0
 
-    def capture(self, positions, colours, rects, highlight=None) -> None:
-        """Draws the rectangles (each a pair of a `Rect` and a palette colour) and the particles;
-        `highlight`, a set of rectangle indices, draws those rectangles filled."""
-        self._seen += 1
-        if (self._seen - 1) % self.every:
-            return
-        picture = Image.new("RGB", self.size, BACKGROUND)
-        draw = ImageDraw.Draw(picture)
+    def draw(self, positions, colours, rects, highlight, caption: str) -> None:
+        """Draws the rectangles (each a pair of a `Rect` and a palette colour; those whose index is
+        in `highlight` filled), the particles and a caption into the frame that is begun."""
+        draw.clear(BACKGROUND)
         for index, (rect, colour) in enumerate(rects):
-            box = (rect.left, rect.top, rect.right - 1, rect.bottom - 1)
-            rgb = (colour.r, colour.g, colour.b)
-            if highlight and index in highlight:
-                draw.rectangle(box, fill=rgb)
+            if index in highlight:
+                draw.rect(rect, colour)
             else:
-                draw.rectangle(box, outline=rgb, width=2)
-        for position, colour in zip(positions, colours):
-            x, y = position
-            draw.ellipse((x - RADIUS, y - RADIUS, x + RADIUS, y + RADIUS),
-                         fill=(colour.r, colour.g, colour.b))
-        self.frames.append(picture)
+                draw.rect_lines(rect, colour, 2)
+        draw.circles(positions, RADIUS, colours)
+        draw.rect((0, 452, 640, 28), (0, 0, 0, 160))
+        draw.text(caption, (8, 458), 16, colors.WhiteSmoke)
+        self._seen += 1
+        if (self._seen - 1) % self.every == 0:
+            self.frames.append(self.window.screenshot())
 
     def save(self, gif: Path, still: Path, frame_rate: float) -> None:
-        """The whole strip as an animated GIF, and its middle frame as a PNG."""
-        duration = round(1000 * self.every / frame_rate)
-        first, *rest = self.frames
-        first.save(gif, save_all=True, append_images=rest, duration=duration, loop=0,
-                   optimize=True)
-        self.frames[len(self.frames) // 2].save(still)
+        """The middle frame as a PNG, and the whole strip as an animated GIF."""
+        self.frames[len(self.frames) // 2].export(still)
+        from PIL import Image as Picture  # Pillow, installed for the demo alone
+
+        pictures = [Picture.fromarray(numpy.asarray(frame)[:, :, :3]) for frame in self.frames]
+        first, *rest = pictures
+        first.save(gif, save_all=True, append_images=rest, duration=round(1000 * self.every / frame_rate),
+                   loop=0, optimize=True)

@@ -30,11 +30,12 @@ NAMES = {
     "Music": "tavoro.music.music",
     "GlyphInfo": "tavoro.glyph_info.glyph_info",
 }
+DRAWING = ["Image", "Window", "Key", "MouseButton", "Camera2D", "draw"]
 SUBPACKAGE_TYPES = {
     "vector2": ["Vector2"], "vector3": ["Vector3"], "vector4": ["Vector4"], "rect": ["Rect"],
     "color": ["Color"], "colors": ["Colors", "colors"], "image": ["Image"],
     "glyph_info": ["GlyphInfo"], "audio_stream": ["AudioStream"], "sound": ["Sound"],
-    "music": ["Music"],
+    "music": ["Music"], "window": ["Key", "MouseButton", "Window"],
 }
 AUDIO = {"tavoro.audio_device.audio_device", "tavoro.audio_stream.audio_stream",
          "tavoro.sound.sound", "tavoro.music.music"}
@@ -163,7 +164,7 @@ def test_all_dir_and_stubs_agree(package):
     assert stub_all(package) == module.__all__
     assert set(module.__all__) <= set(dir(module))
     if not package:
-        assert module.__all__ == [*NAMES, "audio_device"]
+        assert module.__all__ == [*NAMES, "audio_device", *DRAWING]
 
 
 def test_the_stubs_type_the_new_imports(tmp_path):

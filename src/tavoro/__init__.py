@@ -13,6 +13,7 @@ from ._lazy import exports
 __all__ = [
     "Vector2", "Vector3", "Vector4", "Rect", "Color", "Colors", "colors",
     "AudioStream", "Sound", "Music", "GlyphInfo", "audio_device",
+    "Image", "Window", "Key", "MouseButton", "Camera2D", "draw",
 ]
 
 __getattr__, __dir__ = exports(globals(), {
@@ -28,6 +29,12 @@ __getattr__, __dir__ = exports(globals(), {
     "Music": (".music.music", "Music"),
     "GlyphInfo": (".glyph_info.glyph_info", "GlyphInfo"),
     "audio_device": (".audio_device", None),
+    "Image": (".image.image", "Image"),
+    "Window": (".window.window", "Window"),
+    "Key": (".window.window", "Key"),
+    "MouseButton": (".window.window", "MouseButton"),
+    "Camera2D": (".draw.draw", "Camera2D"),
+    "draw": (".draw", None),
 })
 
 

@@ -173,6 +173,50 @@ bool bind(const char* function, std::span<const char* const> names, PyObject* co
     return true;
 }
 
+// A parameter's name is its text up to '=' (after which its default may stand).
+static bool names_parameter(PyObject* keyword, const char* parameter) {
+    const char* end = std::strchr(parameter, '=');
+    if (!end) return PyUnicode_EqualToUTF8(keyword, parameter);
+    Py_ssize_t size;
+    const char* text = PyUnicode_AsUTF8AndSize(keyword, &size);
+    if (!text) {
+        PyErr_Clear();
+        return false;
+    }
+    return size == end - parameter && std::memcmp(text, parameter, static_cast<std::size_t>(size)) == 0;
+}
+
+static bool raise_argcount_between(const char* function, Py_ssize_t least, Py_ssize_t most,
+                                   Py_ssize_t given) {
+    bool too_many = given > most;
+    Py_ssize_t expected = too_many ? most : least;
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 function, too_many ? "at most" : "at least", expected, expected == 1 ? "" : "s",
+                 given);
+    return false;
+}
+
+bool bind(const char* function, std::span<const char* const> names, Py_ssize_t required,
+          PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+    const auto count = static_cast<Py_ssize_t>(names.size());
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (nargs > count || (nkw == 0 && nargs < required))
+        return raise_argcount_between(function, required, count, nargs);
+    for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+        if (!PyUnicode_Check(keyword)) return raise_keywords_not_strings(function);
+        Py_ssize_t i = 0;
+        while (i < count && !names_parameter(keyword, names[i])) ++i;
+        if (i == count) return raise_unexpected_keyword(function, keyword);
+        if (out[i]) return raise_duplicate_keyword(function, keyword);
+        out[i] = args[nargs + k];
+    }
+    for (Py_ssize_t i = 0; i < required; ++i)
+        if (!out[i]) return raise_argcount_between(function, required, count, i);
+    return true;
+}
+
 namespace detail {
 
 const char* documented(const char* name, bool bound, std::span<const char* const> params,

@@ -217,6 +217,27 @@ struct Arg<Exactly<T>> {
     }
 };
 
+// An optional parameter: the argument when one is given, `Value` otherwise. Its name in the
+// parameter list carries the default as the text signature shows it ("thickness=1.0"); optional
+// parameters come after the required ones.
+template <class T, auto Value>
+struct Default {
+    T value{Value};
+};
+
+template <class T, auto Value>
+struct Arg<Default<T, Value>> {
+    static bool from(PyObject* object, const char* name, Default<T, Value>& out) {
+        if (!object) return true;
+        return Arg<T>::from(object, name, out.value);
+    }
+};
+
+template <class T>
+inline constexpr bool is_default = false;
+template <class T, auto Value>
+inline constexpr bool is_default<Default<T, Value>> = true;
+
 // How a C++ result becomes a Python object (null when the call failed).
 inline PyObject* to_python(PyObject* result) { return result; }
 inline PyObject* to_python(bool result) { return PyBool_FromLong(result); }
@@ -228,6 +249,11 @@ inline PyObject* to_python(double result) {
 // Binds a vectorcall's positional and keyword arguments to the required parameters `names`.
 bool bind(const char* function, std::span<const char* const> names, PyObject* const* args,
           Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+
+// The same where only the first `required` parameters must be given: the others are left null.
+// A name may carry its default after '=' ("thickness=1.0"); keywords match the part before it.
+bool bind(const char* function, std::span<const char* const> names, Py_ssize_t required,
+          PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 
 // Refuses every argument: for methods and constructors that take none.
 inline bool bind_none(const char* function, Py_ssize_t nargs, PyObject* kwnames) {
@@ -263,6 +289,17 @@ bool convert(PyObject* const* raw, const char* const* names, Args& out,
     return (Arg<std::tuple_element_t<I, Args>>::from(raw[I], names[I], std::get<I>(out)) && ...);
 }
 
+// How many leading parameters of `Args` are required (not Default<>).
+template <class Args, std::size_t... I>
+constexpr std::size_t required_count(std::index_sequence<I...>) {
+    std::size_t count = 0;
+    bool optional_seen = false;
+    ((is_default<std::tuple_element_t<I, Args>> ? void(optional_seen = true)
+                                                 : void(count += optional_seen ? 1000 : 1)),
+     ...);
+    return count;
+}
+
 // Binds, converts and calls `Impl` with `lead` (the receiver, if any) before the arguments.
 template <Text Name, auto Impl, Text... Params, class... Lead>
 PyObject* call(PyTypeObject* owner, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
@@ -271,6 +308,8 @@ PyObject* call(PyTypeObject* owner, PyObject* const* args, Py_ssize_t nargs, PyO
     using Converted = typename Drop<sizeof...(Lead), typename Signature<decltype(Impl)>::Args>::type;
     static_assert(std::tuple_size_v<Converted> == count,
                   "every parameter after the receiver needs a name");
+    constexpr std::size_t required = required_count<Converted>(std::make_index_sequence<count>{});
+    static_assert(required <= count, "optional parameters come after the required ones");
     static constexpr const char* names[count + 1] = {Params.chars..., nullptr};
 
     // Positional calls, the usual case, convert straight from the argument array.
@@ -280,8 +319,12 @@ PyObject* call(PyTypeObject* owner, PyObject* const* args, Py_ssize_t nargs, PyO
     bool bound_ok = true;
     if (nargs != static_cast<Py_ssize_t>(count) || (kwnames && PyTuple_GET_SIZE(kwnames))) {
         raw = bound;
-        bound_ok = count == 0 ? bind_none(Name.chars, nargs, kwnames)
-                              : bind(Name.chars, {names, count}, args, nargs, kwnames, bound);
+        if constexpr (count == 0)
+            bound_ok = bind_none(Name.chars, nargs, kwnames);
+        else if constexpr (required == count)
+            bound_ok = bind(Name.chars, {names, count}, args, nargs, kwnames, bound);
+        else
+            bound_ok = bind(Name.chars, {names, count}, required, args, nargs, kwnames, bound);
     }
     Converted converted;
     PyObject* result = nullptr;
@@ -304,6 +347,11 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 template <class Owner, Text Name, auto Impl, Text... Params>
 PyObject* static_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call<Name, Impl, Params...>(Owner::type, args, nargs, kwnames);
+}
+
+template <Text Name, auto Impl, Text... Params>
+PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call<Name, Impl, Params...>(nullptr, args, nargs, kwnames);
 }
 
 // The docstring of a method: its text signature ("dot($self, other)" and the "--" line, which
@@ -343,6 +391,16 @@ template <class Owner, Text Name, auto Impl, Text... Params>
 PyMethodDef static_method(const char* doc = nullptr) {
     static constexpr const char* names[] = {Params.chars..., nullptr};
     return {Name.chars, detail::as_cfunction(&detail::static_entry<Owner, Name, Impl, Params...>),
+            METH_FASTCALL | METH_KEYWORDS,
+            detail::documented(Name.chars, false, {names, sizeof...(Params)}, doc)};
+}
+
+// A module-level function `Name(Params...)` calling `Impl(Args...)`, bound and converted as
+// methods are; its traceback entry is "<module>.<Name>".
+template <Text Name, auto Impl, Text... Params>
+PyMethodDef function(const char* doc = nullptr) {
+    static constexpr const char* names[] = {Params.chars..., nullptr};
+    return {Name.chars, detail::as_cfunction(&detail::function_entry<Name, Impl, Params...>),
             METH_FASTCALL | METH_KEYWORDS,
             detail::documented(Name.chars, false, {names, sizeof...(Params)}, doc)};
 }

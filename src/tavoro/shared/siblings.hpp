@@ -115,6 +115,7 @@ struct Image {
     const ImageTable* table;
     rl::Image _raw;
     int is_owner;
+    int exports;  // buffer views of the pixels now open: the pixels stay while there are any
 
     using Table = ImageTable;
     static inline PyTypeObject* type = nullptr;

@@ -1,0 +1,230 @@
+"""Times tavoro's drawing against pygame-ce (a Surface, SDL's dummy video driver) and raylib's
+CFFI binding (pyray), side by side in one run: the Python side of one drawing call, a batch
+against the loop of single calls it replaces, and whole headless frames.
+
+Each cell is the minimum, over repeats, of the time per operation. pyray needs a window, so its
+cells run in a child process under a private X server (Xvfb) when one can be started; without
+one they are left out.
+
+Run with `make bench` (after the vector table), or after `make build`:
+
+    PYTHONPATH=src .venv/bin/python bench/drawing.py [--repeat R] [--no-write]
+"""
+
+import argparse
+import json
+import os
+import platform
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import timeit
+from pathlib import Path
+
+os.environ.setdefault("PYGAME_HIDE_SUPPORT_PROMPT", "1")
+os.environ.setdefault("SDL_VIDEODRIVER", "dummy")
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, os.environ.get("TAVORO_MODULE_TREE") or str(HERE.parent / "src"))
+
+import numpy  # noqa: E402
+import pygame  # noqa: E402
+
+from tavoro import draw  # noqa: E402
+from tavoro.color.color import Color  # noqa: E402
+from tavoro.rect.rect import Rect  # noqa: E402
+from tavoro.window import Window  # noqa: E402
+
+WIDTH, HEIGHT = 640, 480
+
+
+def best(statement, namespace, number, repeat):
+    timer = timeit.Timer(statement, globals=namespace)
+    return min(timer.repeat(repeat, number)) / number
+
+
+def scene(count, seed=7):
+    rng = numpy.random.default_rng(seed)
+    xy = rng.uniform(0, [WIDTH - 16, HEIGHT - 16], (count, 2)).astype(numpy.float32)
+    return xy
+
+
+# ---------------------------------------------------------------------------------------------
+# The calls
+
+
+def tavoro_cells(repeat):
+    window = Window(WIDTH, HEIGHT, "bench")
+    off, color = Rect(-100, -100, 16, 16), Color(200, 40, 40, 255)
+    xy = scene(10000)
+    rects = [Rect(float(x), float(y), 16, 16) for x, y in xy]
+    rows = numpy.hstack([xy, numpy.full((len(xy), 2), 16, numpy.float32)])
+    circles = [(float(x), float(y)) for x, y in xy[:50]]
+    lines = [((float(a), float(b)), (float(a) + 40, float(b) + 20)) for a, b in xy[:20]]
+    ns = {"draw": draw, "off": off, "color": color, "rects": rects, "rows": rows, "window": window,
+          "first": rects[:1000], "first_rows": rows[:1000], "circles": circles, "lines": lines,
+          "away": [Rect(-100 - x, y, 16, 16) for x, y in xy[:1000]],
+          "away_rows": numpy.hstack([-100 - xy[:1000, :1], xy[:1000, 1:], numpy.full((1000, 2), 16, numpy.float32)])}
+    window.begin_frame()
+    cells = {
+        "call, rect off the screen": best("draw.rect(off, color)", ns, 20000, repeat),
+        "call, 16x16 rect on it": best("draw.rect(first[0], color)", ns, 2000, repeat),
+        "loop of 1,000 calls, off the screen": best("for r in away: draw.rect(r, color)", ns, 50, repeat),
+        "batch of 1,000, off the screen (list)": best("draw.rects(away, color)", ns, 50, repeat),
+        "batch of 1,000, off the screen (array)": best("draw.rects(away_rows, color)", ns, 50, repeat),
+        "loop of 1,000 rect calls": best("for r in first: draw.rect(r, color)", ns, 10, repeat),
+        "batch of 1,000 rects (list)": best("draw.rects(first, color)", ns, 10, repeat),
+        "batch of 1,000 rects (array)": best("draw.rects(first_rows, color)", ns, 10, repeat),
+    }
+    window.end_frame()
+
+    def typical():
+        with window.frame():
+            draw.clear((20, 20, 30))
+            draw.rects(rects[:300], color)
+            draw.circles(circles, 12, (40, 200, 40))
+            draw.lines(lines, (240, 240, 240))
+            for i in range(4):
+                draw.text("tavoro drawing benchmark", (10, 10 + 24 * i), 20, (255, 255, 255))
+
+    def many():
+        with window.frame():
+            draw.clear((20, 20, 30))
+            draw.rects(rows, color)
+
+    ns.update(typical=typical, many=many)
+    cells["frame: clear only"] = best("with window.frame(): draw.clear((0, 0, 0))", ns, 20, repeat)
+    cells["frame: typical 640x480"] = best("typical()", ns, 5, repeat)
+    cells["frame: 10,000 rects 16x16"] = best("many()", ns, 2, repeat)
+    window.close()
+    return cells
+
+
+def pygame_cells(repeat):
+    pygame.init()
+    surface = pygame.Surface((WIDTH, HEIGHT))
+    off, color = pygame.Rect(-100, -100, 16, 16), pygame.Color(200, 40, 40)
+    xy = scene(10000)
+    rects = [pygame.Rect(int(x), int(y), 16, 16) for x, y in xy]
+    circles = [(int(x), int(y)) for x, y in xy[:50]]
+    lines = [((int(a), int(b)), (int(a) + 40, int(b) + 20)) for a, b in xy[:20]]
+    font = pygame.font.Font(None, 20)
+    ns = {"pygame": pygame, "surface": surface, "off": off, "color": color, "first": rects[:1000],
+          "rects": rects, "away": [pygame.Rect(-100 - int(x), int(y), 16, 16) for x, y in xy[:1000]]}
+
+    def typical():
+        surface.fill((20, 20, 30))
+        for r in rects[:300]:
+            pygame.draw.rect(surface, color, r)
+        for c in circles:
+            pygame.draw.circle(surface, (40, 200, 40), c, 12)
+        for a, b in lines:
+            pygame.draw.line(surface, (240, 240, 240), a, b)
+        for i in range(4):
+            surface.blit(font.render("tavoro drawing benchmark", True, (255, 255, 255)), (10, 10 + 24 * i))
+
+    def many():
+        surface.fill((20, 20, 30))
+        for r in rects:
+            pygame.draw.rect(surface, color, r)
+
+    ns.update(typical=typical, many=many)
+    return {
+        "call, rect off the screen": best("pygame.draw.rect(surface, color, off)", ns, 20000, repeat),
+        "call, 16x16 rect on it": best("pygame.draw.rect(surface, color, first[0])", ns, 2000, repeat),
+        "loop of 1,000 calls, off the screen": best("for r in away: pygame.draw.rect(surface, color, r)", ns, 50, repeat),
+        "loop of 1,000 rect calls": best("for r in first: pygame.draw.rect(surface, color, r)", ns, 10, repeat),
+        "frame: clear only": best("surface.fill((0, 0, 0))", ns, 20, repeat),
+        "frame: typical 640x480": best("typical()", ns, 5, repeat),
+        "frame: 10,000 rects 16x16": best("many()", ns, 2, repeat),
+    }
+
+
+PYRAY_CHILD = """
+import json, sys, timeit
+import pyray
+pyray.set_trace_log_level(pyray.LOG_NONE)
+pyray.init_window(64, 48, "bench")
+off, color = pyray.Rectangle(-100, -100, 16, 16), pyray.Color(200, 40, 40, 255)
+ns = {"pyray": pyray, "off": off, "color": color}
+pyray.begin_drawing()
+t = timeit.Timer("pyray.draw_rectangle_rec(off, color)", globals=ns)
+cell = min(t.repeat(int(sys.argv[1]), 5000)) / 5000
+pyray.end_drawing()
+pyray.close_window()
+print(json.dumps({"call, rect off the screen": cell}))
+"""
+
+
+def pyray_cells(repeat):
+    """pyray's cells, from a child process under a private X server; {} without one."""
+    xvfb = shutil.which("Xvfb")
+    if not xvfb:
+        return {}
+    with tempfile.TemporaryDirectory() as home:
+        server = subprocess.Popen([xvfb, ":97", "-screen", "0", "320x240x24", "-nolisten", "tcp"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(1.0)
+            env = dict(os.environ, DISPLAY=":97", HOME=home, LIBGL_ALWAYS_SOFTWARE="1")
+            proc = subprocess.run([sys.executable, "-c", PYRAY_CHILD, str(repeat)], env=env,
+                                  capture_output=True, text=True, timeout=300)
+            return json.loads(proc.stdout.splitlines()[-1]) if proc.returncode == 0 else {}
+        except (subprocess.TimeoutExpired, IndexError, ValueError):
+            return {}
+        finally:
+            server.terminate()
+            server.wait()
+
+
+# ---------------------------------------------------------------------------------------------
+# The table
+
+
+def fmt(seconds):
+    if seconds is None:
+        return "-"
+    return f"{seconds * 1e9:.0f} ns" if seconds < 1e-4 else f"{seconds * 1e3:.3f} ms"
+
+
+def table(columns):
+    names = list(columns["tavoro"])
+    out = ["| row | tavoro | pygame-ce | pyray |", "| --- | ---: | ---: | ---: |"]
+    for name in names:
+        cells = [fmt(columns[lib].get(name)) for lib in ("tavoro", "pygame-ce", "pyray")]
+        out.append(f"| {name} | " + " | ".join(cells) + " |")
+    t = columns["tavoro"]
+    loop = t["loop of 1,000 calls, off the screen"]
+    out.append("")
+    out.append(f"The Python side of a batch of 1,000 rectangles (off the screen, so that no pixels are "
+               f"filled) is {loop / t['batch of 1,000, off the screen (list)']:.1f} times as fast as the "
+               f"loop of single calls from a list, {loop / t['batch of 1,000, off the screen (array)']:.1f} "
+               "times from a float32 array. On the screen, both wait for the renderer's pixels.")
+    pyray_call = columns["pyray"].get("call, rect off the screen")
+    if pyray_call:
+        out.append(f"The Python side of a tavoro call is {pyray_call / t['call, rect off the screen']:.1f} "
+                   "times as fast as pyray's.")
+    return "\n".join(out)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--no-write", action="store_true")
+    args = parser.parse_args()
+    columns = {"tavoro": tavoro_cells(args.repeat), "pygame-ce": pygame_cells(args.repeat),
+               "pyray": pyray_cells(args.repeat)}
+    text = (f"# Drawing, headless\n\nCPython {platform.python_version()} on {platform.machine()}, "
+            f"{WIDTH}x{HEIGHT}; minimum over {args.repeat} repeats. tavoro draws into raylib's software "
+            "renderer, which fills the pixels when the frame ends: its call rows time the call alone, "
+            "its frame rows the whole frame. pygame-ce fills the pixels in the call.\n\n"
+            + table(columns) + "\n")
+    print(text)
+    if not args.no_write:
+        (HERE / "drawing.md").write_text(text)
+
+
+if __name__ == "__main__":
+    main()
