@@ -87,10 +87,10 @@ sanitize: $(VENV)/.ready
 	for report in $(ASAN_BUILD)/report.*; do [ -f "$$report" ] && cat "$$report" && status=1; done; \
 	exit $$status
 
-# A long property-based run (the default run of the suite tries few examples per property), then
-# a long run of the audio file fuzzer.
+# A long property-based run (the default run of the suite tries few examples per property), also of
+# hostile drawing, then a long run of the audio file fuzzer.
 fuzz: build
-	TAVORO_FUZZ_EXAMPLES=$${TAVORO_FUZZ_EXAMPLES:-5000} $(PY) -m pytest -q tests/test_fuzz.py
+	TAVORO_FUZZ_EXAMPLES=$${TAVORO_FUZZ_EXAMPLES:-5000} $(PY) -m pytest -q tests/test_fuzz.py tests/test_draw_fuzz.py
 	TAVORO_FILE_FUZZ_MUTANTS=$${TAVORO_FILE_FUZZ_MUTANTS:-2000} $(PY) -m pytest -q tests/test_file_fuzz.py
 
 # Times tavoro against its peers on the same operations and writes the tables to

@@ -763,3 +763,62 @@ def device_operations(audio, wav):
 def test_device_operation_does_not_leak(audio, write_wav, name):
     ops = device_operations(audio, write_wav(0.05, rate=8000))
     check_no_leak(ops[name], repeat=REPEAT // 10)
+
+
+# ---------------------------------------------------------------------------------------------
+# Drawing: every primitive, batch and refusal inside a frame, the window's input and recordings,
+# screenshots and their buffer views.
+
+def drawing_operations(window, recording):
+    from tavoro import draw
+    from tavoro.draw import Camera2D
+    from tavoro.window import Key
+
+    rects = [A.r, (1.0, 2.0, 3.0, 4.0)] * 10
+    rows = numpy.ones((20, 4), numpy.float32)
+    camera = Camera2D(offset=A.v2)
+
+    def shape_ops():
+        draw.clear(A.color)
+        draw.rect(A.r, A.color), draw.rect((1, 2, 3, 4), (1, 2, 3))
+        draw.line(A.v2, A.v2b, A.color, 3), draw.circle(A.v2, 4, A.color)
+        draw.triangle(A.v2, A.v2b, (0, 0), A.color), draw.poly(A.v2, 5, 4, 0, A.color)
+        draw.text("leak", A.v2, 10, A.color), draw.measure_text("leak", 10)
+        call(draw.rect, (float("nan"), 0, 1, 1), A.color)
+        call(draw.text, "a\0b", A.v2, 10, A.color)
+        call(draw.circle, A.v2, A.bad, A.color)
+        with camera:
+            camera.world_to_screen(A.v2)
+
+    def batch_ops():
+        draw.rects(rects, A.color), draw.rects(rows, [A.color] * 20)
+        draw.circles([A.v2] * 5, [1, 2, 3, 4, 5], A.color), draw.points([A.v2] * 5, A.color)
+        draw.lines([(A.v2, A.v2b)] * 5, A.color)
+        call(draw.rects, rows, [A.color] * 3)
+        call(draw.rects, numpy.ones((2, 3)), A.color)
+        call(draw.lines, [A.v2], A.color)
+
+    def window_ops():
+        window.press_key(Key.A), window.type_text("ab"), window.move_mouse(A.v2)
+        window.is_key_down(Key.A), window.get_char_pressed(), window.mouse_position
+        call(window.press_key, 0)
+        numpy.asarray(window.screenshot()).sum()
+        for refused in (lambda: window.screenshot().export("/nonexistent/x.png"),
+                        lambda: window.replay("/nonexistent/recording")):
+            try:
+                refused()
+            except OSError:
+                pass
+        window.replay(recording)
+
+    return {"shapes": shape_ops, "batches": batch_ops, "window": window_ops}
+
+
+@pytest.mark.parametrize("name", ["shapes", "batches", "window"])
+def test_drawing_operation_does_not_leak(tmp_path, name):
+    from tavoro.window import Window
+
+    recording = tmp_path / "input.txt"
+    recording.write_text("tavoro-input 1\n0 key_down 65 0\n")
+    with Window(32, 24) as window, window.frame():
+        check_no_leak(drawing_operations(window, recording)[name], repeat=REPEAT // 10)

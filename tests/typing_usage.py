@@ -218,6 +218,30 @@ def refused(v: Vector2, r: Rect, music: Music, sound: Sound, stream: AudioStream
     Image(1)  # type: ignore[call-arg]
 
 
+def drawing() -> None:
+    from tavoro import Camera2D, Key, MouseButton, Window, draw
+
+    with Window(32, 24, "typed") as window:
+        camera = Camera2D(target=(0, 0), offset=Vector2(16, 12), zoom=2.0)
+        with window.frame():
+            draw.clear((0, 0, 0))
+            draw.rect(Rect(1, 2, 3, 4), (255, 0, 0))
+            draw.rects([(0.0, 0.0, 2.0, 2.0)], [(1, 2, 3)])
+            draw.line((0, 0), Vector2(5, 5), (0, 255, 0), thickness=2.0)
+            with camera:
+                draw.circle((0, 0), 3, (0, 0, 255))
+            size: Vector2 = draw.measure_text("typed", 10)
+            pixels = memoryview(window.screenshot())
+        pressed: bool = window.is_key_pressed(Key.A) or window.is_mouse_button_down(MouseButton.LEFT)
+        where: Vector2 = camera.screen_to_world(window.mouse_position)
+
+    def refused() -> None:  # type-checked, never run
+        window.target_fps = "60"  # type: ignore[assignment]
+        draw.rect(Rect(0, 0, 1, 1))  # type: ignore[call-arg]
+
+    del size, pixels, pressed, where, refused
+
+
 if __name__ == "__main__":
     import sys
     import tempfile
@@ -227,6 +251,7 @@ if __name__ == "__main__":
     rectangles()
     palette()
     others()
+    drawing()
     with tempfile.TemporaryDirectory() as directory:
         path = f"{directory}/tone.wav"
         with wave.open(path, "wb") as out:

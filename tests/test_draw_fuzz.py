@@ -1,0 +1,69 @@
+"""Random primitives with hostile geometry (NaN, infinities, huge, negative and zero sizes, far
+outside the frame) never crash or hang the interpreter: each call draws or raises the documented
+ValueError or TypeError. The default run tries few scenes; TAVORO_FUZZ_EXAMPLES=<n> runs many."""
+
+import os
+
+import numpy
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from tavoro import draw
+from tavoro.draw import Camera2D
+from tavoro.window import Window
+
+FUZZ = settings(max_examples=int(os.environ.get("TAVORO_FUZZ_EXAMPLES", 40)), deadline=None,
+                derandomize="TAVORO_FUZZ_EXAMPLES" not in os.environ, database=None,
+                suppress_health_check=[HealthCheck.too_slow])
+
+coordinate = st.one_of(st.floats(-100, 200), st.floats(allow_nan=True, allow_infinity=True),
+                       st.sampled_from([0.0, -0.0, 1e8, -1e8, 1e7, -1e7, 3e38]))
+point = st.tuples(coordinate, coordinate)
+color = st.tuples(st.integers(-5, 300), st.integers(0, 255), st.integers(0, 255), st.integers(0, 255))
+count = st.integers(-3, 5000)
+
+PRIMITIVES = {
+    "rect": (draw.rect, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), color)),
+    "rect_lines": (draw.rect_lines, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), color, coordinate)),
+    "rect_rounded": (draw.rect_rounded, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), coordinate, count, color)),
+    "rect_rotated": (draw.rect_rotated, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), point, coordinate, color)),
+    "line": (draw.line, st.tuples(point, point, color, coordinate)),
+    "circle": (draw.circle, st.tuples(point, coordinate, color)),
+    "circle_lines": (draw.circle_lines, st.tuples(point, coordinate, color)),
+    "circle_sector": (draw.circle_sector, st.tuples(point, coordinate, coordinate, coordinate, count, color)),
+    "ellipse": (draw.ellipse, st.tuples(point, coordinate, coordinate, color)),
+    "triangle": (draw.triangle, st.tuples(point, point, point, color)),
+    "poly": (draw.poly, st.tuples(point, count, coordinate, coordinate, color)),
+    "pixel": (draw.pixel, st.tuples(point, color)),
+    "text": (draw.text, st.tuples(st.text(max_size=40), point, coordinate, color)),
+    "rects": (lambda rows, c: draw.rects(numpy.array(rows, numpy.float64).reshape(-1, 4).astype(numpy.float32), c),
+              st.tuples(st.lists(st.tuples(coordinate, coordinate, coordinate, coordinate), max_size=20), color)),
+}
+
+scene = st.lists(st.sampled_from(sorted(PRIMITIVES)).flatmap(
+    lambda name: st.tuples(st.just(name), PRIMITIVES[name][1])), min_size=1, max_size=25)
+camera = st.one_of(st.none(), st.tuples(point, coordinate, st.floats(1e-6, 1e6)))
+
+
+@FUZZ
+@given(scene, camera)
+def test_hostile_scenes_draw_or_refuse(shapes, view):
+    with Window(48, 32) as window, window.frame():
+        draw.clear((0, 0, 0))
+        cam = None
+        if view is not None:
+            try:
+                cam = Camera2D(target=view[0], offset=(24, 16), rotation=view[1], zoom=view[2])
+            except ValueError:
+                pass
+        if cam is not None:
+            cam.__enter__()
+        for name, args in shapes:
+            try:
+                with numpy.errstate(over="ignore"):
+                    PRIMITIVES[name][0](*args)
+            except (ValueError, TypeError, UnicodeEncodeError):
+                pass
+        if cam is not None:
+            cam.__exit__(None, None, None)
+        assert numpy.asarray(window.screenshot()).shape == (32, 48, 4)
