@@ -61,6 +61,7 @@ public:
         name_ = name;
         if (is_sequence(object)) {
             sequence_ = object;
+            refresh();
             return true;
         }
         if (!PyObject_CheckBuffer(object) || PyUnicode_Check(object)) {
@@ -77,14 +78,20 @@ public:
         count_ = buffer_.rows(width);
         return true;
     }
-    // Read again at each step: converting an item may run code that changes the list.
-    Py_ssize_t size() const { return sequence_ ? PySequence_Fast_GET_SIZE(sequence_) : count_; }
-    PyObject* item(Py_ssize_t i) const { return sequence_ ? PySequence_Fast_GET_ITEM(sequence_, i) : nullptr; }
+    // Converting an item other than the package's own may run code that changes the list: then
+    // its items and size are read again.
+    void refresh() {
+        items_ = PySequence_Fast_ITEMS(sequence_);
+        count_ = PySequence_Fast_GET_SIZE(sequence_);
+    }
+    Py_ssize_t size() const { return count_; }
+    PyObject* item(Py_ssize_t i) const { return items_ ? items_[i] : nullptr; }
     const float* row(Py_ssize_t i, Py_ssize_t width) const { return rows_ + i * width; }
     const char* name() const { return name_; }
 
 private:
     PyObject* sequence_ = nullptr;
+    PyObject** items_ = nullptr;
     Buffer buffer_;
     const float* rows_ = nullptr;
     Py_ssize_t count_ = 0;
@@ -116,6 +123,8 @@ public:
         rows_ = buffer_.data<std::uint8_t>();
         return true;
     }
+    bool single() const { return !sequence_ && !rows_; }
+    ::Color first() const { return single_; }
     bool at(Py_ssize_t i, ::Color& out) const {
         if (!sequence_ && !rows_) [[likely]] {
             out = single_;
@@ -157,12 +166,14 @@ bool reads_in_place(PyObject* item) {
 
 // Reads shape i of `shapes` into `out` through `read` (list items) or from its row.
 template <class T, bool (*Read)(PyObject*, const char*, T&), bool (*Check)(const char*, T)>
-bool shape_at(const Shapes& shapes, Py_ssize_t i, T& out) {
+[[gnu::always_inline]] inline bool shape_at(Shapes& shapes, Py_ssize_t i, T& out) {
     if (PyObject* item = shapes.item(i)) {
         if (reads_in_place<T>(item)) [[likely]]
             return Read(item, shapes.name(), out);
         frame::Ref held(Py_NewRef(item));
-        return Read(held.get(), shapes.name(), out);
+        bool read = Read(held.get(), shapes.name(), out);
+        shapes.refresh();
+        return read;
     }
     std::memcpy(&out, shapes.row(i, sizeof(T) / sizeof(float)), sizeof(T));
     return Check(shapes.name(), out);
@@ -194,6 +205,14 @@ PyObject* each(PyObject* items, const char* name, PyObject* color, Draw draw) {
     if (!shapes.open(items, name, sizeof(T) / sizeof(float))) return nullptr;
     Colors colors;
     if (!colors.open(color, shapes.size())) return nullptr;
+    if (colors.single()) {
+        ::Color paint = colors.first();
+        for (Py_ssize_t i = 0; i < shapes.size(); ++i) {
+            T shape;
+            if (!shape_at<T, Read, Check>(shapes, i, shape) || !draw(shape, paint, i)) return nullptr;
+        }
+        Py_RETURN_NONE;
+    }
     for (Py_ssize_t i = 0; i < shapes.size(); ++i) {
         T shape;
         ::Color paint;

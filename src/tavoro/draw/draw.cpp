@@ -25,13 +25,6 @@ constexpr const char* embedded_nul = "text must not contain NUL characters";
 constexpr const char* not_text = "text must be a str, not %.200s";
 constexpr int most_segments = 4096;
 
-// Entirely off the render area, with nothing transforming it: raylib would clip it all away.
-bool off_screen(const ::Rectangle& r) {
-    const display::State& s = *display::state;
-    return !s.transformed && (r.x >= s.width || r.y >= s.height || r.x + r.width <= 0.0f ||
-                              r.y + r.height <= 0.0f);
-}
-
 bool check_segments(int segments) {
     if (segments >= 0 && segments <= most_segments) return true;
     PyErr_Format(PyExc_ValueError, bad_segments, segments);
@@ -77,30 +70,16 @@ PyObject* clear(Paint color) {
     Py_RETURN_NONE;
 }
 
-void draw_pixel(const ::Vector2& at, const ::Color& color) { DrawPixelV(at, color); }
-
 PyObject* pixel(Point at, Paint color) {
     if (!display::require_frame()) return nullptr;
     draw_pixel(at.value, color.value);
     Py_RETURN_NONE;
 }
 
-// One pixel wide, a line is raylib's rasterised line; thicker, a quad along it.
-void draw_line(const ::Vector2& start, const ::Vector2& end, const ::Color& color, float thickness) {
-    if (thickness == 1.0f)
-        DrawLineV(start, end, color);
-    else
-        DrawLineEx(start, end, thickness, color);
-}
-
 PyObject* line(Point start, Point end, Paint color, frame::Default<Length, 1.0f> thickness) {
     if (!display::require_frame()) return nullptr;
     draw_line(start.value, end.value, color.value, thickness.value.value);
     Py_RETURN_NONE;
-}
-
-void draw_rect(const ::Rectangle& area, const ::Color& color) {
-    if (!off_screen(area)) DrawRectangleRec(area, color);
 }
 
 PyObject* rect(Area area, Paint color) {
@@ -126,10 +105,6 @@ PyObject* rect_rotated(Area area, Point origin, Number rotation, Paint color) {
     if (!display::require_frame()) return nullptr;
     DrawRectanglePro(area.value, origin.value, rotation.value, color.value);
     Py_RETURN_NONE;
-}
-
-void draw_circle(const ::Vector2& center, float radius, const ::Color& color) {
-    DrawCircleV(center, radius, color);
 }
 
 PyObject* circle(Point center, Length radius, Paint color) {

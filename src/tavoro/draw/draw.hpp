@@ -7,11 +7,33 @@
 
 namespace tavoro::draw {
 
-// Each draws exactly what the single form of the same name draws.
-void draw_pixel(const ::Vector2& at, const ::Color& color);
-void draw_line(const ::Vector2& start, const ::Vector2& end, const ::Color& color, float thickness);
-void draw_rect(const ::Rectangle& area, const ::Color& color);
-void draw_circle(const ::Vector2& center, float radius, const ::Color& color);
+// The single shapes, which the batch forms repeat: inline, so that a batch's loop has no call
+// but raylib's.
+
+// Entirely off the render area, with nothing transforming it: raylib would clip it all away.
+inline bool off_screen(const ::Rectangle& r) {
+    const display::State& s = *display::state;
+    return (!s.transformed) & ((r.x >= s.width) | (r.y >= s.height) | (r.x + r.width <= 0.0f) |
+                             (r.y + r.height <= 0.0f));
+}
+
+inline void draw_pixel(const ::Vector2& at, const ::Color& color) { DrawPixelV(at, color); }
+
+// One pixel wide, a line is raylib's rasterised line; thicker, a quad along it.
+inline void draw_line(const ::Vector2& start, const ::Vector2& end, const ::Color& color, float thickness) {
+    if (thickness == 1.0f)
+        DrawLineV(start, end, color);
+    else
+        DrawLineEx(start, end, thickness, color);
+}
+
+inline void draw_rect(const ::Rectangle& area, const ::Color& color) {
+    if (!off_screen(area)) DrawRectangleRec(area, color);
+}
+
+inline void draw_circle(const ::Vector2& center, float radius, const ::Color& color) {
+    DrawCircleV(center, radius, color);
+}
 
 extern PyMethodDef batch_functions[];
 

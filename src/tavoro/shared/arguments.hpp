@@ -73,17 +73,18 @@ struct Number {
 };
 
 inline bool check_point(const char* name, ::Vector2 v) {
-    if (in_range(v.x) && in_range(v.y)) [[likely]]
+    if (in_range(v.x) & in_range(v.y)) [[likely]]
         return true;
     return raise_out_of_range(name, in_range(v.x) ? v.y : v.x);
 }
 
 inline bool check_area(const char* name, ::Rectangle r) {
-    if (in_range(r.x) && in_range(r.y) && in_range(r.width) && in_range(r.height)) [[likely]] {
-        if (r.width >= 0.0f && r.height >= 0.0f) [[likely]]
-            return true;
+    // One branch for the usual case (batches check thousands of these).
+    if (in_range(r.x) & in_range(r.y) & in_range(r.width) & in_range(r.height) & (r.width >= 0.0f) &
+        (r.height >= 0.0f)) [[likely]]
+        return true;
+    if (in_range(r.x) && in_range(r.y) && in_range(r.width) && in_range(r.height))
         return raise_negative(name, r.width < 0.0f ? r.width : r.height);
-    }
     float bad = !in_range(r.x) ? r.x : !in_range(r.y) ? r.y : !in_range(r.width) ? r.width : r.height;
     return raise_out_of_range(name, bad);
 }
