@@ -44,13 +44,13 @@ LIFECYCLE = {
         "t = threading.Thread(target=lambda: errors.append(pytest_raises(lambda: draw.rect((0, 0, 1, 1), (1, 2, 3)))))\n"
         "t.start(); t.join(); raise errors[0]", "only from the thread that opened it"),
     "forked child": (
-        "import os; w = Window(8, 8); pid = os.fork()\n"
+        "import os; w = Window(8, 8); w.begin_frame(); pid = os.fork()\n"
         "if pid == 0:\n"
-        "    try: w.begin_frame()\n"
+        "    try: draw.rect((0, 0, 1, 1), (1, 2, 3))\n"
         "    except RuntimeError as e: os._exit(0 if 'forked' in str(e) else 3)\n"
         "    os._exit(4)\n"
         "_, status = os.waitpid(pid, 0); assert status == 0, status\n"
-        "with w.frame(): draw.rect((0, 0, 1, 1), (1, 2, 3))\n"
+        "draw.rect((0, 0, 1, 1), (1, 2, 3)); w.end_frame()\n"
         "raise RuntimeError('the parent still draws: forked')", "forked"),
 }
 

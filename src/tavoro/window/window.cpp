@@ -45,8 +45,11 @@ W* as_window(PyObject* object) { return reinterpret_cast<W*>(object); }
 // The Window holding the open window (borrowed: it closes the window before it goes).
 W* current = nullptr;
 
+// The forking thread keeps its id in the child, so a frame begun there must not read as begun.
 void note_forked_child() {
-    if (window::state.window_thread) window::state.inherited = true;
+    if (!window::state.window_thread) return;
+    window::state.inherited = true;
+    window::state.frame_thread = 0;
 }
 
 bool raise_closed() {
@@ -300,6 +303,7 @@ constexpr WindowTable table = {.screenshot = screenshot};
 // Python members
 
 PyObject* close(W* self) {
+    if (self->open && !window::state.inherited && !display::refuse(false)) return nullptr;
     close_window(self);
     Py_RETURN_NONE;
 }
