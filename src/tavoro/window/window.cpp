@@ -119,8 +119,9 @@ bool open_window(W* self, int width, int height, PyObject* title) {
     Py_XSETREF(self->title, bytes.release());
     SetTraceLogLevel(log_threshold());
     InitWindow(width, height, PyBytes_AS_STRING(self->title));
-    audio_device::api.hand_over_log();
+    // The log's handlers run Python code: only once the bookkeeping below is done.
     if (!IsWindowReady()) {
+        audio_device::api.hand_over_log();
         PyErr_SetString(PyExc_RuntimeError, not_opened);
         return false;
     }
@@ -139,6 +140,7 @@ bool open_window(W* self, int width, int height, PyObject* title) {
                      .transformed = false,
                      .width = static_cast<float>(width),
                      .height = static_cast<float>(height)};
+    audio_device::api.hand_over_log();
     return true;
 }
 
