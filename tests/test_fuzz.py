@@ -484,7 +484,9 @@ def test_audio_calls(audio, tone, kind, name, value, data, frames, position, dev
         before = getattr(obj, name)
         ok, _ = attempt(setattr, obj, name, value)
         after = getattr(obj, name)
-        if ok:
+        if ok and name == "pitch" and as_double(value) <= 0:  # leaves the pitch as it is
+            assert same(after, before)
+        elif ok:
             assert same(after, f32(as_double(value)))
         else:
             assert same(after, before)

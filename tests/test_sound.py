@@ -65,11 +65,12 @@ def test_files_that_do_not_load(audio, tmp_path, kind):
 @pytest.mark.parametrize(
     "argument, error, message",
     [
-        (b"a.wav", TypeError, "Argument 'file_name' has incorrect type (expected str, got bytes)"),
-        (type("Path", (str,), {})("a.wav"), TypeError,
-         "Argument 'file_name' has incorrect type (expected str, got Path)"),
-        (None, AttributeError, "'NoneType' object has no attribute 'encode'"),
+        (None, TypeError,
+         "Argument 'file_name' has incorrect type (expected str, bytes or os.PathLike, got NoneType)"),
+        (bytearray(b"a.wav"), TypeError,
+         "Argument 'file_name' has incorrect type (expected str, bytes or os.PathLike, got bytearray)"),
         ("a\0.wav", ValueError, "embedded null character in path"),
+        (b"a\0.wav", ValueError, "embedded null character in path"),
     ],
 )
 def test_load_refusals(audio, argument, error, message):
@@ -224,12 +225,23 @@ def test_each_sound_is_released_once(release_log, write_wav):
 
 
 # ---------------------------------------------------------------------------------------------
-# Paths: an os.PathLike whose path is a str loads like the str; other path-likes keep the refusal
+# Paths: what open() takes (str, bytes, os.PathLike giving either, subclasses too) loads alike
 
 
-class BytesPath:
+class GivenPath:
+    def __init__(self, path):
+        self.path = path
+
     def __fspath__(self):
-        return b"a.wav"
+        return self.path
+
+
+class Text(str):
+    pass
+
+
+class Bytes(bytes):
+    pass
 
 
 class FailingPath:
@@ -251,9 +263,23 @@ def test_load_takes_a_pathlib_path(loader, write_wav, tmp_path):
 
 
 @pytest.mark.parametrize(
+    "form",
+    [Text, os.fsencode, lambda p: Bytes(os.fsencode(p)), lambda p: GivenPath(os.fsencode(p)), lambda p: GivenPath(Text(p)),
+     lambda p: GivenPath(Bytes(os.fsencode(p)))],
+    ids=["str-subclass", "bytes", "bytes-subclass", "path-like-bytes", "path-like-str-subclass",
+         "path-like-bytes-subclass"],
+)
+def test_load_takes_what_open_takes(loader, write_wav, form):
+    load, _ = loader
+    assert load(form(write_wav(0.5))).valid
+
+
+@pytest.mark.parametrize(
     "argument, error, message",
     [
-        (BytesPath(), TypeError, "Argument '{}' has incorrect type (expected str, got BytesPath)"),
+        (GivenPath(3), TypeError, "expected GivenPath.__fspath__() to return str or bytes, not int"),
+        (3, TypeError,
+         "Argument '{}' has incorrect type (expected str, bytes or os.PathLike, got int)"),
         (pathlib.PurePosixPath("a\0.wav"), ValueError, "embedded null character in path"),
         (FailingPath(), OSError, "no path today"),
     ],
