@@ -167,3 +167,22 @@ def test_stream_buffer_size(audio):
         audio.set_stream_buffer_frames(-1)
     with pytest.raises(TypeError):
         audio.set_stream_buffer_frames("4096")
+
+
+def test_a_handler_that_closes_the_device_while_init_hands_over(caplog):
+    audio_device.close()
+
+    class Close(logging.Handler):
+        def emit(self, record):
+            audio_device.close()
+
+    log = logging.getLogger("tavoro.raylib")
+    handler = Close()
+    log.addHandler(handler)
+    log.setLevel(logging.INFO)
+    try:
+        assert audio_device.init() is None  # it did open; the handler closed it afterwards
+    finally:
+        log.removeHandler(handler)
+        log.setLevel(logging.NOTSET)
+    assert not audio_device.ready()

@@ -224,6 +224,23 @@ def test_update_refuses_typed_buffers_of_another_sample_size(audio, size, data, 
 
 
 @pytest.mark.parametrize(
+    "size, dtype, expected",
+    [
+        (32, "i4", "32-bit floats in the machine's byte order (format 'f')"),
+        (32, ">f4", "32-bit floats in the machine's byte order (format 'f')"),
+        (16, "e", "16-bit signed ints in the machine's byte order (format 'h')"),
+        (16, ">i2", "16-bit signed ints in the machine's byte order (format 'h')"),
+        (16, "u2", "16-bit signed ints in the machine's byte order (format 'h')"),
+        (8, "?", "8-bit unsigned ints in the machine's byte order (format 'B')"),
+    ],
+)
+def test_update_refuses_typed_buffers_of_another_sample_type(audio, size, dtype, expected):
+    data = numpy.zeros(4, dtype)
+    message = f"data holds items of format '{memoryview(data).format}', but the samples of this stream are {expected}"
+    raises(TypeError, message, AudioStream(22050, size, 1).update, data, 2)
+
+
+@pytest.mark.parametrize(
     "size, data",
     [
         (32, numpy.zeros(8, numpy.uint8)),

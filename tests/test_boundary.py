@@ -204,6 +204,41 @@ def test_pitch_in_range_is_taken(audio_objects, kind, value, read):
     assert obj.pitch == read
 
 
+@pytest.mark.parametrize("kind", ["stream", "sound", "alias", "music", "view"])
+@pytest.mark.parametrize(
+    "name, value, message",
+    [("volume", v, "volume must be in -16.0..16.0 (got {})") for v in
+     (float("nan"), float("inf"), float("-inf"), 1e30, 16.5, -17)]
+    + [("pan", v, "pan must be in -1.0..1.0 (got {})") for v in
+       (float("nan"), float("inf"), 2.5, -1.0001)],
+)
+def test_volume_and_pan_that_would_wreck_the_mix_are_refused(audio_objects, kind, name, value, message):
+    obj = audio_objects[kind]
+    setattr(obj, name, 0.5)
+    with pytest.raises(ValueError) as raised:
+        setattr(obj, name, value)
+    assert str(raised.value) == message.format(repr(value))
+    assert getattr(obj, name) == 0.5
+
+
+@pytest.mark.parametrize("kind", ["stream", "view", "music"])
+@pytest.mark.parametrize("name, value", [("volume", 16), ("volume", -16), ("volume", 0),
+                                         ("pan", -1), ("pan", 1)])
+def test_volume_and_pan_at_their_limits_are_taken(audio_objects, kind, name, value):
+    setattr(audio_objects[kind], name, value)
+    assert getattr(audio_objects[kind], name) == value
+
+
+def test_module_music_refuses_to_seek(audio):
+    from tavoro.music.music import Music
+
+    music = Music.load(str(ROOT / "tests" / "data" / "seeds" / "tone.mod"))
+    assert music.valid
+    with pytest.raises(ValueError, match=r"^module music \(MOD, XM\) cannot seek: stop\(\) and "
+                                         r"play\(\) start it again from the beginning$"):
+        music.seek(0.5)
+
+
 def test_music_at_the_highest_pitch_keeps_updating(write_wav):
     out = child_result(
         f"""

@@ -738,15 +738,19 @@ class FuzzPath:
 @given(size=st.sampled_from([8, 16, 32]), channels=st.integers(1, 2),
        dtype=st.sampled_from(["u1", "i1", "i2", "<u2", ">i2", "f4", "f8", "c8", "S3", "?"]),
        shape=st.one_of(st.integers(0, 40), st.tuples(st.integers(0, 20), st.integers(1, 3))),
-       frames=st.integers(-2, 20_000), buffer_frames=st.sampled_from([0, 1, 64, 100_000]))
+       frames=st.integers(-2, 20_000),
+       buffer_frames=st.sampled_from([0, 1, 64, 100_000, 2**29, 2**30, 2**31 - 1]))
 def test_typed_buffers_and_sub_buffers(audio, size, channels, dtype, shape, frames, buffer_frames):
     import numpy
 
     audio.set_stream_buffer_frames(buffer_frames)
     try:
-        stream = AudioStream(8000, size, channels)
+        made, stream = attempt(AudioStream, 8000, size, channels)
     finally:
         audio.set_stream_buffer_frames(0)
+    # Refused exactly when the two sub-buffers' bytes do not fit 32 bits.
+    assert made == (2 * buffer_frames * channels * size // 8 < 2**32)
+    assume(made)
     stream.play()
     data = numpy.zeros(shape, dtype)
     ok, error = attempt(stream.update, data, frames)
@@ -754,6 +758,79 @@ def test_typed_buffers_and_sub_buffers(audio, size, channels, dtype, shape, fram
         assert frames >= 0 and data.nbytes >= frames * channels * (size // 8 if size in (8, 16) else 4)
         assert stream.buffer_frames == 0 or frames <= stream.buffer_frames
     stream.unload()
+
+
+# Log handlers run Python code while raylib's lines are handed over after an audio call: one
+# that unloads, closes, reopens or loads while others call leaves nothing pointing at released
+# data (an alias is loaded only with its source, a view only with its owner).
+HANDLER_ACTIONS = ["unload-source", "unload-music", "close", "init", "stream", "alias", "nothing"]
+
+
+@FUZZ
+@given(actions=st.lists(st.sampled_from(HANDLER_ACTIONS), min_size=1, max_size=6),
+       calls=st.lists(st.sampled_from(["alias", "play", "update", "music", "seek", "volume",
+                                       "stream", "log"]), min_size=1, max_size=8))
+def test_handlers_that_act_during_audio_calls(audio, tone, actions, calls):
+    import logging
+
+    objects = {"source": Sound.load(tone), "music": Music.load(tone), "aliases": []}
+    raylib = next(ctypes.CDLL(line.split()[-1]) for line in open("/proc/self/maps")
+                  if "libraylib.so" in line)
+    pending = list(actions)
+
+    class Act(logging.Handler):
+        def emit(self, record):
+            action = pending.pop(0) if pending else "nothing"
+            if action == "unload-source":
+                objects["source"].unload()
+            elif action == "unload-music":
+                objects["music"].unload()
+            elif action == "close":
+                audio.close()
+            elif action == "init":
+                audio.init()
+            elif action == "stream":
+                attempt(AudioStream, 8000, 16, 1, allowed=(RuntimeError,))
+            elif action == "alias":
+                attempt(Sound.load_alias, objects["source"], allowed=(ValueError, RuntimeError))
+
+    log = logging.getLogger("tavoro.raylib")
+    handler = Act()
+    log.addHandler(handler)
+    try:
+        for call in calls:
+            raylib.TraceLog(4, b"TEST: act")
+            source, music = objects["source"], objects["music"]
+            if call == "alias":
+                ok, alias = attempt(Sound.load_alias, source, allowed=(ValueError, RuntimeError))
+                if ok:
+                    objects["aliases"].append(alias)
+            elif call == "play":
+                for alias in objects["aliases"]:
+                    alias.play()
+            elif call == "update":
+                for alias in objects["aliases"]:
+                    alias.update(bytes(8), 1) if alias.valid else None
+            elif call == "music":
+                music.play()
+                music.update()
+            elif call == "seek":
+                music.seek(0.01)
+            elif call == "volume":
+                source.stream.volume = 0.5
+                music.stream.pan = 0.5
+            elif call == "stream":
+                attempt(AudioStream, 8000, 16, 1, allowed=(RuntimeError,))
+            else:
+                attempt(Music.load, tone, allowed=(RuntimeError,))
+            Sound().play()  # hands over what is left, so that no handler acts between the reads
+            for alias in objects["aliases"]:
+                assert not alias.valid or objects["source"].valid
+            assert not source.stream.valid or source.valid
+            assert not music.stream.valid or music.valid
+    finally:
+        log.removeHandler(handler)
+        audio.init()
 
 
 @FUZZ

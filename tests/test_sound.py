@@ -333,3 +333,64 @@ def test_sound_length_and_music_playing(audio, write_wav):
     assert not music.playing
     music.unload()
     assert not music.playing
+
+
+# ---------------------------------------------------------------------------------------------
+# One voice, one truth: a view's volume, pitch and pan are its owner's
+
+
+@pytest.fixture(params=["sound", "music"])
+def owner(request, audio, write_wav):
+    from tavoro.music.music import Music
+
+    return (Sound.load if request.param == "sound" else Music.load)(write_wav(0.5))
+
+
+@pytest.mark.parametrize("name, value", [("volume", 0.25), ("pitch", 2.0), ("pan", -0.5)])
+def test_a_view_and_its_owner_share_their_settings(owner, name, value):
+    view = owner.stream
+    setattr(view, name, value)
+    assert getattr(owner, name) == value
+    setattr(owner, name, value / 2)
+    assert getattr(view, name) == value / 2
+    owner.unload()  # the view keeps the last values
+    assert getattr(view, name) == value / 2
+
+
+def test_a_view_stays_its_owners_stream(owner):
+    view = owner.stream
+    raises(TypeError,
+           "this AudioStream is the stream of a Sound or Music and cannot be initialised as another",
+           view.__init__, 48000, 16, 2)
+    assert owner.stream is view and view.valid
+    owner.unload()
+    raises(TypeError,
+           "this AudioStream is the stream of a Sound or Music and cannot be initialised as another",
+           view.__init__, 48000, 16, 2)
+
+
+# A log handler may run any Python code while the log is handed over: by then every object made
+# is in its final state, so unloading the source leaves the new alias unloaded with it.
+def test_a_handler_that_unloads_the_source_of_a_new_alias(tone):
+    import ctypes
+    import logging
+
+    source = Sound.load(tone)
+
+    class Unload(logging.Handler):
+        def emit(self, record):
+            source.unload()
+
+    raylib = next(ctypes.CDLL(line.split()[-1]) for line in open("/proc/self/maps")
+                  if "libraylib.so" in line)
+    log = logging.getLogger("tavoro.raylib")
+    handler = Unload()
+    log.addHandler(handler)
+    try:
+        raylib.TraceLog(4, b"TEST: handed over by load_alias")
+        alias = Sound.load_alias(source)
+    finally:
+        log.removeHandler(handler)
+    assert (source.valid, alias.valid) == (False, False)
+    alias.play()
+    alias.update(bytes(8), 1)
