@@ -2,13 +2,14 @@
 reaching the `logging` logger "tavoro.raylib" (also from threads that are not Python's, and while
 many sounds play)."""
 
-import ctypes
 import logging
 import math
 import struct
 import wave
 
 import pytest
+
+from conftest import raylib_library
 
 from tavoro import audio_device
 from tavoro.audio_stream.audio_stream import AudioStream
@@ -19,16 +20,7 @@ LOG_TRACE, LOG_DEBUG, LOG_INFO, LOG_WARNING, LOG_ERROR, LOG_FATAL = range(1, 7)
 
 @pytest.fixture(scope="module")
 def raylib():
-    """raylib itself, as the audio modules loaded it: its TraceLog stands in for raylib logging
-    from any thread (a ctypes call lets go of the interpreter lock)."""
-    import tavoro.audio_device.audio_device  # noqa: F401  (loads raylib)
-
-    with open("/proc/self/maps") as maps:
-        path = next(line.split()[-1] for line in maps if "libraylib.so" in line)
-    library = ctypes.CDLL(path)
-    library.TraceLog.restype = None
-    library.SetTraceLogLevel.argtypes = [ctypes.c_int]
-    return library
+    return raylib_library()
 
 
 @pytest.fixture
@@ -171,18 +163,11 @@ def test_stream_buffer_size(audio):
 
 def test_a_handler_that_closes_the_device_while_init_hands_over(caplog):
     audio_device.close()
-
-    class Close(logging.Handler):
-        def emit(self, record):
-            audio_device.close()
-
-    log = logging.getLogger("tavoro.raylib")
-    handler = Close()
-    log.addHandler(handler)
-    log.setLevel(logging.INFO)
+    caplog.set_level(logging.INFO, logger="tavoro.raylib")
+    handler = type("Close", (logging.Handler,), {"emit": lambda self, r: audio_device.close()})()
+    logging.getLogger("tavoro.raylib").addHandler(handler)
     try:
         assert audio_device.init() is None  # it did open; the handler closed it afterwards
     finally:
-        log.removeHandler(handler)
-        log.setLevel(logging.NOTSET)
+        logging.getLogger("tavoro.raylib").removeHandler(handler)
     assert not audio_device.ready()

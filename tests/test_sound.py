@@ -236,12 +236,7 @@ class GivenPath:
         return self.path
 
 
-class Text(str):
-    pass
-
-
-class Bytes(bytes):
-    pass
+Text, Bytes = type("Text", (str,), {}), type("Bytes", (bytes,), {})
 
 
 class FailingPath:
@@ -262,16 +257,10 @@ def test_load_takes_a_pathlib_path(loader, write_wav, tmp_path):
     assert not load(tmp_path / "missing.wav").valid
 
 
-@pytest.mark.parametrize(
-    "form",
-    [Text, os.fsencode, lambda p: Bytes(os.fsencode(p)), lambda p: GivenPath(os.fsencode(p)), lambda p: GivenPath(Text(p)),
-     lambda p: GivenPath(Bytes(os.fsencode(p)))],
-    ids=["str-subclass", "bytes", "bytes-subclass", "path-like-bytes", "path-like-str-subclass",
-         "path-like-bytes-subclass"],
-)
+@pytest.mark.parametrize("form", [Text, os.fsencode, lambda p: Bytes(os.fsencode(p)),
+                                  lambda p: GivenPath(Text(p)), lambda p: GivenPath(os.fsencode(p))])
 def test_load_takes_what_open_takes(loader, write_wav, form):
-    load, _ = loader
-    assert load(form(write_wav(0.5))).valid
+    assert loader[0](form(write_wav(0.5))).valid
 
 
 @pytest.mark.parametrize(
@@ -352,45 +341,8 @@ def test_a_view_and_its_owner_share_their_settings(owner, name, value):
     setattr(view, name, value)
     assert getattr(owner, name) == value
     setattr(owner, name, value / 2)
+    owner.unload()  # the view keeps the last values, and stays its owner's stream
     assert getattr(view, name) == value / 2
-    owner.unload()  # the view keeps the last values
-    assert getattr(view, name) == value / 2
-
-
-def test_a_view_stays_its_owners_stream(owner):
-    view = owner.stream
     raises(TypeError,
            "this AudioStream is the stream of a Sound or Music and cannot be initialised as another",
            view.__init__, 48000, 16, 2)
-    assert owner.stream is view and view.valid
-    owner.unload()
-    raises(TypeError,
-           "this AudioStream is the stream of a Sound or Music and cannot be initialised as another",
-           view.__init__, 48000, 16, 2)
-
-
-# A log handler may run any Python code while the log is handed over: by then every object made
-# is in its final state, so unloading the source leaves the new alias unloaded with it.
-def test_a_handler_that_unloads_the_source_of_a_new_alias(tone):
-    import ctypes
-    import logging
-
-    source = Sound.load(tone)
-
-    class Unload(logging.Handler):
-        def emit(self, record):
-            source.unload()
-
-    raylib = next(ctypes.CDLL(line.split()[-1]) for line in open("/proc/self/maps")
-                  if "libraylib.so" in line)
-    log = logging.getLogger("tavoro.raylib")
-    handler = Unload()
-    log.addHandler(handler)
-    try:
-        raylib.TraceLog(4, b"TEST: handed over by load_alias")
-        alias = Sound.load_alias(source)
-    finally:
-        log.removeHandler(handler)
-    assert (source.valid, alias.valid) == (False, False)
-    alias.play()
-    alias.update(bytes(8), 1)
