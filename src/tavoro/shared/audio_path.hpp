@@ -34,7 +34,7 @@ constexpr const char* embedded_null = "embedded null character in path";
 // A path as bytes (a new reference), or null with the exception set. A NUL inside would silently
 // cut the path short in raylib, so it is refused.
 inline frame::Ref path_bytes(frame::Ref path) {
-    if (PyUnicode_Check(path.get())) path = frame::Ref(PyUnicode_AsUTF8String(path.get()));
+    if (path && PyUnicode_Check(path.get())) path = frame::Ref(PyUnicode_AsUTF8String(path.get()));
     if (!path) return {};
     if (std::strlen(PyBytes_AS_STRING(path.get())) !=
         static_cast<std::size_t>(PyBytes_GET_SIZE(path.get()))) {
@@ -51,7 +51,7 @@ inline frame::Ref encode_path(PyObject* path) {
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
         return {};
     }
-    return path_bytes(frame::Ref(Py_NewRef(path)));
+    return path_bytes(frame::Ref(PyUnicode_AsUTF8String(path)));
 }
 
 // The Python-visible load's path, `argument` naming it in the refusal: as bytes, or null with the

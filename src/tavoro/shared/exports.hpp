@@ -5,6 +5,7 @@
 #include "frame.hpp"
 
 #include <initializer_list>
+#include <iterator>
 
 namespace tavoro::exports {
 
@@ -28,6 +29,10 @@ inline int bind(const char* module_name, std::initializer_list<Import> imports) 
     frame::Ref capi(PyObject_GetAttrString(module.get(), "__pyx_capi__"));
     if (!capi) return -1;
     void* found[16];
+    if (imports.size() > std::size(found)) {
+        PyErr_Format(PyExc_ImportError, "too many entries to bind from %s", module_name);
+        return -1;
+    }
     int count = 0;
     for (const Import& wanted : imports) {
         PyObject* capsule = PyDict_GetItemString(capi.get(), wanted.name);
