@@ -616,10 +616,8 @@ def test_a_module_first_imported_in_a_forked_child_and_a_hand_over_cut_by_fork(w
     assert out == {"Sound.load": refusal, "Music.load": refusal, "said": ["TEST: in the child"]}
 
 
-# raylib's audio thread runs on while the process exits: a capture still attached then would copy
-# into the buffer that the module's statics free. A libc exit handler registered before tavoro is
-# imported runs after those statics are gone and waits there for the alarm, long enough for the
-# audio thread to write into freed memory if it still could (SIGSEGV, or the sanitizer's report).
+# The audio thread runs on at exit: an exit handler registered before tavoro's statics runs after
+# they are freed and waits for the alarm, while an attached capture would write into freed memory.
 def test_exit_with_a_capture_running():
     returncode, _, err = run_child(
         """

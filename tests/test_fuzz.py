@@ -760,9 +760,8 @@ def test_typed_buffers_and_sub_buffers(audio, size, channels, dtype, shape, fram
     stream.unload()
 
 
-# Log handlers run Python code while raylib's lines are handed over after an audio call: one
-# that unloads, closes, reopens or loads leaves nothing pointing at released data (an alias is
-# loaded only with its source, a view only with its owner).
+# Handlers that unload, close, reopen or load while lines are handed over leave no alias or view
+# loaded over released data.
 @FUZZ
 @given(actions=st.lists(st.sampled_from(["unload", "close", "init", "stream", "alias", "pass"]),
                         min_size=1, max_size=6),

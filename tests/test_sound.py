@@ -228,12 +228,8 @@ def test_each_sound_is_released_once(release_log, write_wav):
 # Paths: what open() takes (str, bytes, os.PathLike giving either, subclasses too) loads alike
 
 
-class GivenPath:
-    def __init__(self, path):
-        self.path = path
-
-    def __fspath__(self):
-        return self.path
+def GivenPath(path):
+    return type("GivenPath", (), {"__fspath__": lambda self: path})()
 
 
 Text, Bytes = type("Text", (str,), {}), type("Bytes", (bytes,), {})
@@ -328,15 +324,9 @@ def test_sound_length_and_music_playing(audio, write_wav):
 # One voice, one truth: a view's volume, pitch and pan are its owner's
 
 
-@pytest.fixture(params=["sound", "music"])
-def owner(request, audio, write_wav):
-    from tavoro.music.music import Music
-
-    return (Sound.load if request.param == "sound" else Music.load)(write_wav(0.5))
-
-
 @pytest.mark.parametrize("name, value", [("volume", 0.25), ("pitch", 2.0), ("pan", -0.5)])
-def test_a_view_and_its_owner_share_their_settings(owner, name, value):
+def test_a_view_and_its_owner_share_their_settings(loader, write_wav, name, value):
+    owner = loader[0](write_wav(0.5))
     view = owner.stream
     setattr(view, name, value)
     assert getattr(owner, name) == value
