@@ -19,21 +19,6 @@ else:
     MODULE_PATHS = [ROOT / "src", ROOT / "tests" / "native"]
 
 
-def raylib_library():
-    """raylib itself, as the audio modules loaded it: its TraceLog stands in for raylib logging
-    from any thread (a ctypes call lets go of the interpreter lock)."""
-    import ctypes
-
-    import tavoro.audio_device.audio_device  # noqa: F401  (loads raylib)
-
-    with open("/proc/self/maps") as maps:
-        path = next(line.split()[-1] for line in maps if "libraylib.so" in line)
-    library = ctypes.CDLL(path)
-    library.TraceLog.restype = None
-    library.SetTraceLogLevel.argtypes = [ctypes.c_int]
-    return library
-
-
 @pytest.fixture
 def run_python():
     """Runs code in a fresh interpreter that finds the in-tree modules; returns the

@@ -2,14 +2,13 @@
 reaching the `logging` logger "tavoro.raylib" (also from threads that are not Python's, and while
 many sounds play)."""
 
+import ctypes
 import logging
 import math
 import struct
 import wave
 
 import pytest
-
-from conftest import raylib_library
 
 from tavoro import audio_device
 from tavoro.audio_stream.audio_stream import AudioStream
@@ -20,7 +19,16 @@ LOG_TRACE, LOG_DEBUG, LOG_INFO, LOG_WARNING, LOG_ERROR, LOG_FATAL = range(1, 7)
 
 @pytest.fixture(scope="module")
 def raylib():
-    return raylib_library()
+    """raylib itself, as the audio modules loaded it: its TraceLog stands in for raylib logging
+    from any thread (a ctypes call lets go of the interpreter lock)."""
+    import tavoro.audio_device.audio_device  # noqa: F401  (loads raylib)
+
+    with open("/proc/self/maps") as maps:
+        path = next(line.split()[-1] for line in maps if "libraylib.so" in line)
+    library = ctypes.CDLL(path)
+    library.TraceLog.restype = None
+    library.SetTraceLogLevel.argtypes = [ctypes.c_int]
+    return library
 
 
 @pytest.fixture

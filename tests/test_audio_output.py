@@ -136,14 +136,11 @@ def test_volume_halves_and_pitch_doubles(device):
 def test_a_view_sets_its_owners_voice(device, tmp_path):
     sound = Sound.load(write_tones(tmp_path / "a.wav", [440], 2.0))
     sound.play()
-    sound.stream.volume = 0.5
-    sound.stream.pitch = 2.0
-    assert (sound.volume, sound.pitch) == (0.5, 2.0)
-    mix = capture(0.2)
-    assert frequency(mix) == pytest.approx(880, abs=8)
-    assert levels(mix) == pytest.approx((AMPLITUDE * CENTRE / 2,) * 2, rel=0.05)
+    sound.stream.volume, sound.stream.pitch = 0.5, 2.0
     sound.pitch = 0  # leaves the pitch as it is, as raylib does
-    assert sound.stream.pitch == 2.0 and frequency(capture(0.2)) == pytest.approx(880, abs=8)
+    mix = capture(0.2)
+    assert (sound.volume, sound.pitch) == (0.5, 2.0) and frequency(mix) == pytest.approx(880, abs=8)
+    assert levels(mix) == pytest.approx((AMPLITUDE * CENTRE / 2,) * 2, rel=0.05)
 
 
 @pytest.mark.parametrize("how", ["pause", "stop"])
