@@ -581,9 +581,13 @@ def main():
 # interpreter replaces (or adds) that interpreter's section after it and leaves the rest.
 MAIN_VERSION = "3.13"
 SECTION = re.compile(r"^## On CPython (\d+\.\d+)$", re.MULTILINE)
+# The sections other benchmarks write (bench/audio_latency.py) follow the tables and stay as they are.
+OTHER = re.compile(r"^## (?!On CPython )", re.MULTILINE)
 
 
 def merge_results(old, text):
+    other = OTHER.search(old)
+    old, others = (old[:other.start()], old[other.start():]) if other else (old, "")
     version = f"{sys.version_info.major}.{sys.version_info.minor}"
     starts = [m.start() for m in SECTION.finditer(old)]
     main = old[:starts[0]] if starts else old
@@ -595,7 +599,8 @@ def merge_results(old, text):
         # The section's own heading stands for the page title; the rest of the text is the same.
         sections[version] = f"## On CPython {version}\n" + text.split("\n", 1)[1]
     ordered = sorted(sections.items(), key=lambda item: tuple(map(int, item[0].split("."))))
-    return "\n".join([main.rstrip("\n") + "\n", *(section for _, section in ordered)])
+    merged = "\n".join([main.rstrip("\n") + "\n", *(section for _, section in ordered)])
+    return merged + ("\n" + others if others else "")
 
 
 if __name__ == "__main__":

@@ -167,3 +167,15 @@ def test_stream_buffer_size(audio):
         audio.set_stream_buffer_frames(-1)
     with pytest.raises(TypeError):
         audio.set_stream_buffer_frames("4096")
+
+
+def test_a_handler_that_closes_the_device_while_init_hands_over(caplog):
+    audio_device.close()
+    caplog.set_level(logging.INFO, logger="tavoro.raylib")
+    handler = type("Close", (logging.Handler,), {"emit": lambda self, r: audio_device.close()})()
+    logging.getLogger("tavoro.raylib").addHandler(handler)
+    try:
+        assert audio_device.init() is None  # it did open; the handler closed it afterwards
+    finally:
+        logging.getLogger("tavoro.raylib").removeHandler(handler)
+    assert not audio_device.ready()

@@ -133,6 +133,16 @@ def test_volume_halves_and_pitch_doubles(device):
     assert frequency(capture(0.2)) == pytest.approx(880, abs=8)
 
 
+def test_a_view_sets_its_owners_voice(device, tmp_path):
+    sound = Sound.load(write_tones(tmp_path / "a.wav", [440], 2.0))
+    sound.play()
+    sound.stream.volume, sound.stream.pitch = 0.5, 2.0
+    sound.pitch = 0  # leaves the pitch as it is, as raylib does
+    mix = capture(0.2)
+    assert (sound.volume, sound.pitch) == (0.5, 2.0) and frequency(mix) == pytest.approx(880, abs=8)
+    assert levels(mix) == pytest.approx((AMPLITUDE * CENTRE / 2,) * 2, rel=0.05)
+
+
 @pytest.mark.parametrize("how", ["pause", "stop"])
 def test_pause_and_stop_give_silence(device, tmp_path, how):
     stream = fed_stream(16, 1)
@@ -199,7 +209,10 @@ def test_capture_keeps_the_first_frames_that_fit(device):
 
 def test_closing_the_device_ends_a_capture(device):
     device.start_capture(1)
+    time.sleep(0.1)
     device.close()
+    taken = device.stop_capture()  # what was captured until the device closed
+    assert len(taken) >= 0.05 * 48000 * 2 * 4 and len(taken) % 8 == 0
     assert (device.stop_capture(), device.backend(), device.channels(), device.sample_rate()) == (b"", None, 0, 0)
     with pytest.raises(RuntimeError, match="the audio device is not open"):
         device.start_capture(1)

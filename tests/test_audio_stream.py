@@ -67,8 +67,9 @@ def test_streams_raylib_cannot_make_are_not_valid(audio, args):
     assert not stream.playing
 
 
-@pytest.mark.parametrize("name", ["volume", "pitch", "pan"])
-@pytest.mark.parametrize("value, read", [(2.5, 2.5), (-1, -1.0), (0.1, f32(0.1))])
+# A pan beyond its range, and a pitch of 0 or less, do not play: tests/test_boundary.py.
+@pytest.mark.parametrize("name, value, read", [("volume", 2.5, 2.5), ("volume", -1, -1.0), ("pitch", 2.5, 2.5),
+                                               ("pan", -1, -1.0), *((n, 0.1, f32(0.1)) for n in ("volume", "pitch", "pan"))])
 def test_cached_settings(audio, name, value, read):
     stream = AudioStream(22050, 16, 1)
     setattr(stream, name, value)
@@ -212,6 +213,10 @@ def test_update_refuses_more_than_a_sub_buffer(audio):
         (16, numpy.zeros(8, numpy.float32), "data holds items of 4 bytes (format 'f'), but the samples of this stream are 2 bytes"),
         (8, numpy.zeros(8, numpy.int16), "data holds items of 2 bytes (format 'h'), but the samples of this stream are 1 bytes"),
         (32, memoryview(bytes(16)).cast("h"), "data holds items of 2 bytes (format 'h'), but the samples of this stream are 4 bytes"),
+        (32, numpy.zeros(8, "i4"), "data holds items of format 'i', but the samples of this stream are 32-bit floats in the machine's byte order (format 'f')"),
+        (16, numpy.zeros(8, ">i2"), "data holds items of format '>h', but the samples of this stream are 16-bit signed ints in the machine's byte order (format 'h')"),
+        (16, numpy.zeros(8, "e"), "data holds items of format 'e', but the samples of this stream are 16-bit signed ints in the machine's byte order (format 'h')"),
+        (8, numpy.zeros(8, "?"), "data holds items of format '?', but the samples of this stream are 8-bit unsigned ints in the machine's byte order (format 'B')"),
     ],
 )
 def test_update_refuses_typed_buffers_of_another_sample_size(audio, size, data, message):
@@ -225,7 +230,8 @@ def test_update_refuses_typed_buffers_of_another_sample_size(audio, size, data, 
         (16, numpy.zeros(8, numpy.int8)),
         (32, memoryview(bytes(8)).cast("c")),
         (32, numpy.zeros(2, "<f4")),
-        (16, numpy.zeros(2, ">u2")),
+        (16, numpy.zeros(2, "<i2")),
+        (16, memoryview(bytes(4)).cast("h")),
     ],
 )
 def test_update_takes_raw_bytes_and_matching_items(audio, size, data):

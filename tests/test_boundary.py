@@ -196,11 +196,40 @@ def test_pitch_outside_what_the_mixer_keeps_up_with_is_refused(audio_objects, ki
 
 
 @pytest.mark.parametrize("kind", ["stream", "sound", "music"])
-@pytest.mark.parametrize("value", [16, 1 / 64, 1.0, 0, -1])
-def test_pitch_in_range_is_taken(audio_objects, kind, value):
+@pytest.mark.parametrize("value, read", [(16, 16), (1 / 64, 1 / 64), (1.0, 1.0), (0, 2.0), (-1, 2.0)])
+def test_pitch_in_range_is_taken(audio_objects, kind, value, read):
     obj = audio_objects[kind]
-    obj.pitch = value
-    assert obj.pitch == value
+    obj.pitch = 2.0
+    obj.pitch = value  # 0 or less leaves it as it is, as raylib does
+    assert obj.pitch == read
+
+
+@pytest.mark.parametrize("kind", ["stream", "sound", "alias", "music", "view"])
+@pytest.mark.parametrize("name, values, limits", [
+    ("volume", (float("nan"), float("inf"), 1e30, 16.5, -17), (16, -16, 0)),
+    ("pan", (float("nan"), float("-inf"), 2.5, -1.0001), (-1, 1)),
+])
+def test_volume_and_pan_that_would_wreck_the_mix_are_refused(audio_objects, kind, name, values, limits):
+    obj = audio_objects[kind]
+    for value in values:
+        setattr(obj, name, 0.5)
+        with pytest.raises(ValueError) as raised:
+            setattr(obj, name, value)
+        assert str(raised.value) == f"{name} must be in {'-16.0..16.0' if name == 'volume' else '-1.0..1.0'} (got {value!r})"
+        assert getattr(obj, name) == 0.5
+    for value in limits:
+        setattr(obj, name, value)
+        assert getattr(obj, name) == value
+
+
+def test_module_music_refuses_to_seek(audio):
+    from tavoro.music.music import Music
+
+    music = Music.load(str(ROOT / "tests" / "data" / "seeds" / "tone.mod"))
+    assert music.valid
+    with pytest.raises(ValueError, match=r"^module music \(MOD, XM\) cannot seek: stop\(\) and "
+                                         r"play\(\) start it again from the beginning$"):
+        music.seek(0.5)
 
 
 def test_music_at_the_highest_pitch_keeps_updating(write_wav):
@@ -487,3 +516,122 @@ def test_a_forked_child_has_no_device_and_its_objects_read_as_unloaded(write_wav
         "init": "the audio device cannot be opened in a process forked while it was open",
     }
     assert out["parent"] == [True, True, True]
+
+
+# ---------------------------------------------------------------------------------------------
+# Sub-buffers too large for raylib's 32-bit byte counts, and log handlers that make audio calls
+
+
+def test_sub_buffers_whose_bytes_do_not_fit_and_handlers_that_log_without_end(write_wav):
+    out = child_result(
+        f"""
+        import ctypes, json, logging
+        from tavoro import audio_device
+        from tavoro.audio_stream.audio_stream import AudioStream
+        from tavoro.music.music import Music
+        seen = {{}}
+        audio_device.init()
+        audio_device.set_stream_buffer_frames(2**30)
+        for make in (lambda: AudioStream(48000, 16, 2), lambda: Music.load({write_wav(0.5)!r})):
+            try:
+                make().update(bytes(4), 1)
+            except ValueError as e:
+                seen["refused"] = seen.get("refused", []) + [str(e)]
+        seen["mono"] = AudioStream(8000, 8, 1).buffer_frames  # 2 GiB: fits
+        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib.so" in l)
+        raylib.LoadAudioStream.restype = type("Record", (ctypes.Structure,), {{"_fields_": [
+            ("buffer", ctypes.c_void_p), ("processor", ctypes.c_void_p), ("format", ctypes.c_uint * 3)]}})
+        seen["raylib"] = raylib.LoadAudioStream(48000, 16, 2).buffer  # refused, not wrapped
+        audio_device.set_stream_buffer_frames(0)
+        audio_device.close()
+
+        # Each line handed over makes two more: the hand-over ends, and says what it dropped.
+        said = []
+        class Streams(logging.Handler):
+            def emit(self, record):
+                said.append(record.getMessage())
+                AudioStream(48000, 16, 2)
+        logging.getLogger("tavoro.raylib").addHandler(Streams())
+        logging.getLogger("tavoro.raylib").setLevel(logging.INFO)
+        audio_device.init()
+        seen["said"] = [len(said)] + [m for m in said if "dropped" in m]
+        print(json.dumps(seen))
+        """,
+        timeout=60,
+    )
+    assert out["refused"] == [
+        f"two sub-buffers of 1073741824 frames of {layout} take {size} bytes, more than the "
+        "4294967295 a stream can hold (set fewer frames with "
+        "tavoro.audio_device.set_stream_buffer_frames)"
+        for layout, size in [("2 x 16-bit samples", 8589934592), ("1 x 16-bit samples", 4294967296)]
+    ]
+    assert out["mono"] == 2**30 and out["raylib"] is None
+    assert out["said"][0] < 1000 and out["said"][1].endswith(
+        "raylib log lines were dropped (logged by the audio calls of a handler handling a line "
+        "that such calls had logged)")
+
+
+def test_a_module_first_imported_in_a_forked_child_and_a_hand_over_cut_by_fork(write_wav):
+    out = child_result(
+        f"""
+        import ctypes, json, logging, os, threading
+        from tavoro import audio_device
+        from tavoro.audio_stream.audio_stream import AudioStream
+        audio_device.init()
+        stream = AudioStream(22050, 16, 1)
+        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib.so" in l)
+        said, handling, forked = [], threading.Event(), threading.Event()
+        class Slow(logging.Handler):
+            def emit(self, record):
+                said.append(record.getMessage())
+                if said == ["TEST: slow"]:
+                    handling.set()
+                    forked.wait(10)
+        logging.getLogger("tavoro.raylib").addHandler(Slow())
+        raylib.TraceLog(4, b"TEST: slow")
+        other = threading.Thread(target=lambda: stream.playing)  # hands the line over, slowly
+        other.start()
+        handling.wait(10)
+        pid = os.fork()
+        if pid == 0:
+            from tavoro.sound.sound import Sound   # first imported here
+            from tavoro.music.music import Music
+            seen = {{}}
+            for load in (Sound.load, Music.load):
+                try:
+                    load({write_wav(0.5)!r})
+                except RuntimeError as e:
+                    seen[load.__qualname__] = str(e)
+            raylib.TraceLog(4, b"TEST: in the child")
+            stream.play()
+            print(json.dumps(dict(seen, said=said[1:])), flush=True)
+            os._exit(0)
+        forked.set()
+        other.join()
+        os._exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+        """,
+        timeout=60,
+    )
+    refusal = "the audio device is not open: call tavoro.audio_device.init() before loading audio"
+    assert out == {"Sound.load": refusal, "Music.load": refusal, "said": ["TEST: in the child"]}
+
+
+# The audio thread runs on at exit: an exit handler registered before tavoro's statics runs after
+# they are freed and waits for the alarm, while an attached capture would write into freed memory.
+def test_exit_with_a_capture_running():
+    returncode, _, err = run_child(
+        """
+        import ctypes, signal
+        libc = ctypes.CDLL(None)
+        libc.__cxa_atexit(ctypes.cast(libc.pause, ctypes.c_void_p), None, None)
+        from tavoro import audio_device
+        from tavoro.audio_stream.audio_stream import AudioStream
+        audio_device.init()
+        audio_device.start_capture(600)
+        stream = AudioStream(48000, 32, 1)
+        stream.play()
+        signal.alarm(2)
+        """,
+        timeout=60,
+    )
+    assert returncode == -signal.SIGALRM, (returncode, err[-2000:])

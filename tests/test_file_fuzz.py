@@ -89,7 +89,7 @@ for index in range(int(sys.argv[3]), len(paths)):
     music.play()
     for frame in range(4):
         music.update()
-        if frame == 1:
+        if frame == 1 and not paths[index].lower().endswith(".mod"):  # modules cannot seek
             music.seek(0.05)
         time.sleep(0.005)
     sound.unload()

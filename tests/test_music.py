@@ -77,8 +77,8 @@ def test_files_that_do_not_load(audio, tmp_path, kind):
 @pytest.mark.parametrize(
     "argument, error, message",
     [
-        (b"a.wav", TypeError, "Argument 'filename' has incorrect type (expected str, got bytes)"),
-        (None, AttributeError, "'NoneType' object has no attribute 'encode'"),
+        (None, TypeError,
+         "Argument 'filename' has incorrect type (expected str, bytes or os.PathLike, got NoneType)"),
         ("\udc80.wav", UnicodeEncodeError, None),
     ],
 )

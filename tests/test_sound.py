@@ -65,11 +65,12 @@ def test_files_that_do_not_load(audio, tmp_path, kind):
 @pytest.mark.parametrize(
     "argument, error, message",
     [
-        (b"a.wav", TypeError, "Argument 'file_name' has incorrect type (expected str, got bytes)"),
-        (type("Path", (str,), {})("a.wav"), TypeError,
-         "Argument 'file_name' has incorrect type (expected str, got Path)"),
-        (None, AttributeError, "'NoneType' object has no attribute 'encode'"),
+        (None, TypeError,
+         "Argument 'file_name' has incorrect type (expected str, bytes or os.PathLike, got NoneType)"),
+        (bytearray(b"a.wav"), TypeError,
+         "Argument 'file_name' has incorrect type (expected str, bytes or os.PathLike, got bytearray)"),
         ("a\0.wav", ValueError, "embedded null character in path"),
+        (b"a\0.wav", ValueError, "embedded null character in path"),
     ],
 )
 def test_load_refusals(audio, argument, error, message):
@@ -224,12 +225,14 @@ def test_each_sound_is_released_once(release_log, write_wav):
 
 
 # ---------------------------------------------------------------------------------------------
-# Paths: an os.PathLike whose path is a str loads like the str; other path-likes keep the refusal
+# Paths: what open() takes (str, bytes, os.PathLike giving either, subclasses too) loads alike
 
 
-class BytesPath:
-    def __fspath__(self):
-        return b"a.wav"
+def GivenPath(path):
+    return type("GivenPath", (), {"__fspath__": lambda self: path})()
+
+
+Text, Bytes = type("Text", (str,), {}), type("Bytes", (bytes,), {})
 
 
 class FailingPath:
@@ -250,10 +253,18 @@ def test_load_takes_a_pathlib_path(loader, write_wav, tmp_path):
     assert not load(tmp_path / "missing.wav").valid
 
 
+@pytest.mark.parametrize("form", [Text, os.fsencode, lambda p: Bytes(os.fsencode(p)),
+                                  lambda p: GivenPath(Text(p)), lambda p: GivenPath(os.fsencode(p))])
+def test_load_takes_what_open_takes(loader, write_wav, form):
+    assert loader[0](form(write_wav(0.5))).valid
+
+
 @pytest.mark.parametrize(
     "argument, error, message",
     [
-        (BytesPath(), TypeError, "Argument '{}' has incorrect type (expected str, got BytesPath)"),
+        (GivenPath(3), TypeError, "expected GivenPath.__fspath__() to return str or bytes, not int"),
+        (3, TypeError,
+         "Argument '{}' has incorrect type (expected str, bytes or os.PathLike, got int)"),
         (pathlib.PurePosixPath("a\0.wav"), ValueError, "embedded null character in path"),
         (FailingPath(), OSError, "no path today"),
     ],
@@ -307,3 +318,21 @@ def test_sound_length_and_music_playing(audio, write_wav):
     assert not music.playing
     music.unload()
     assert not music.playing
+
+
+# ---------------------------------------------------------------------------------------------
+# One voice, one truth: a view's volume, pitch and pan are its owner's
+
+
+@pytest.mark.parametrize("name, value", [("volume", 0.25), ("pitch", 2.0), ("pan", -0.5)])
+def test_a_view_and_its_owner_share_their_settings(loader, write_wav, name, value):
+    owner = loader[0](write_wav(0.5))
+    view = owner.stream
+    setattr(view, name, value)
+    assert getattr(owner, name) == value
+    setattr(owner, name, value / 2)
+    owner.unload()  # the view keeps the last values, and stays its owner's stream
+    assert getattr(view, name) == value / 2
+    raises(TypeError,
+           "this AudioStream is the stream of a Sound or Music and cannot be initialised as another",
+           view.__init__, 48000, 16, 2)

@@ -213,7 +213,7 @@ def refused(v: Vector2, r: Rect, music: Music, sound: Sound, stream: AudioStream
     music.looping = 1  # type: ignore[assignment]
     music.valid = True  # type: ignore[misc]
     sound.stream = None  # type: ignore[misc]
-    Sound.load(b"x.wav")  # type: ignore[arg-type]
+    Sound.load(None)  # type: ignore[arg-type]
     stream.update("text", 1)  # type: ignore[arg-type]
     Image(1)  # type: ignore[call-arg]
 

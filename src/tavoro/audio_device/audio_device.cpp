@@ -20,6 +20,8 @@ constexpr const char* negative_frames = "frames must not be negative (got %d)";
 constexpr const char* capture_length = "seconds must be more than 0 and at most 600 (got %R)";
 constexpr double longest_capture = 600.0;
 
+forked::ForkedDevice forked_device;
+
 struct Entry {
     Release release;
     int rank;
@@ -53,35 +55,39 @@ void release_all() {
 // raylib's threshold follows the logger's effective level when the device opens, and lets the
 // lines that describe the device through while it opens (backend() reads them).
 PyObject* init(PyObject*, PyObject*) {
-    if (inherited_device) {
+    if (inherited_device()) {
         PyErr_SetString(PyExc_RuntimeError, forked_refusal);
         frame::traceback(nullptr, "init");
         return nullptr;
     }
-    if (!IsAudioDeviceReady()) {
+    bool opened = IsAudioDeviceReady();
+    if (!opened) {
         int wanted = trace_log::wanted_level();
         trace_log::forget_device();
         trace_log::take_alsa_errors();
         SetTraceLogLevel(std::min(wanted, static_cast<int>(LOG_INFO)));
         InitAudioDevice();
         SetTraceLogLevel(wanted);
+        // What raylib did, before a handler of the lines it logged can change it (close it).
+        opened = IsAudioDeviceReady();
         trace_log::hand_over();
     }
-    if (IsAudioDeviceReady()) Py_RETURN_NONE;
+    if (opened) Py_RETURN_NONE;
     PyErr_SetString(PyExc_RuntimeError, "the audio device could not be opened");
     frame::traceback(nullptr, "init");
     return nullptr;
 }
 
-// Live sounds, music and streams stay usable as objects: they read as unloaded afterwards.
+// Live sounds, music and streams stay usable as objects: they read as unloaded afterwards. A
+// capture running is stopped, and stop_capture() still returns it.
 // In a forked child the objects left in the register are forgotten: their resources belong to the
 // parent's device.
 PyObject* close(PyObject*, PyObject*) {
-    if (inherited_device) {
+    if (inherited_device()) {
         loaded.clear();
         Py_RETURN_NONE;
     }
-    if (IsAudioDeviceReady()) capture::stop();
+    if (IsAudioDeviceReady()) capture::detach();
     release_all();
     if (IsAudioDeviceReady()) CloseAudioDevice();
     trace_log::hand_over();
@@ -119,6 +125,8 @@ PyObject* set_stream_buffer_frames(PyObject*, PyObject* value) {
     Py_RETURN_NONE;
 }
 
+int get_stream_buffer_frames() { return chosen_stream_buffer_frames; }
+
 PyObject* stream_buffer_frames(PyObject*, PyObject*) {
     return PyLong_FromLong(chosen_stream_buffer_frames);
 }
@@ -139,8 +147,9 @@ PyObject* start_capture(PyObject*, PyObject* value) {
 }
 
 PyObject* stop_capture(PyObject*, PyObject*) {
-    if (!device_open()) return Py_NewRef(frame::state.empty_bytes);
+    if (inherited_device()) return Py_NewRef(frame::state.empty_bytes);
     capture::Captured taken = capture::stop();
+    if (!taken.count) return Py_NewRef(frame::state.empty_bytes);
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(taken.samples.get()),
                                      static_cast<Py_ssize_t>(taken.count * sizeof(float)));
 }
@@ -168,7 +177,8 @@ PyMethodDef functions[] = {
      "earlier capture."},
     {"stop_capture", stop_capture, METH_NOARGS,
      "Stops the capture and returns the mix: interleaved float32 samples of channels() "
-     "channels at sample_rate(), as bytes (empty when there was no capture)."},
+     "channels at sample_rate(), as bytes (empty when there was no capture). After close(), "
+     "what was captured until the device closed."},
     {},
 };
 
@@ -176,7 +186,21 @@ const frame::ExportDef exports[] = {
     {"track", track_signature, reinterpret_cast<void*>(&track)},
     {"untrack", untrack_signature, reinterpret_cast<void*>(&untrack)},
     {"hand_over_log", hand_over_log_signature, reinterpret_cast<void*>(&trace_log::hand_over)},
+    {"stream_buffer_frames", stream_buffer_frames_signature,
+     reinterpret_cast<void*>(&get_stream_buffer_frames)},
+    {"forked_device", forked::device_signature, &forked_device},
 };
+
+// The device module reads its own state and routines as the other audio modules do.
+void bind_own_api() {
+    api = {track, untrack, trace_log::hand_over, get_stream_buffer_frames, &forked_device};
+}
+
+// A capture still running at exit is detached before the buffer it writes goes; never in a forked
+// child, whose audio lock may be held by a thread it does not have.
+void detach_capture_at_exit() {
+    if (!inherited_device() && IsAudioDeviceReady()) capture::at_exit();
+}
 
 const frame::ModuleDef module = {
     .name = "audio_device",
@@ -186,8 +210,10 @@ const frame::ModuleDef module = {
     .exports = exports,
     .finish =
         [](PyObject* module) {
-            if (watch_forks() < 0) {
-                PyErr_SetString(PyExc_OSError, "cannot register a fork handler");
+            bind_own_api();
+            if (forked::watch<&forked_device, IsAudioDeviceReady>() < 0 ||
+                Py_AtExit(detach_capture_at_exit) < 0) {
+                PyErr_SetString(PyExc_OSError, "cannot register the device's fork and exit handlers");
                 return -1;
             }
             trace_log::install();

@@ -3,8 +3,10 @@
 //
 // raylib hands the mix to its mixed processors on the audio thread with its audio lock held, so
 // the processor here only copies into a buffer allocated beforehand: no Python, no allocation.
-// Attaching and detaching take the same lock, so once stop() has detached the processor no copy
-// is running and the buffer is the Python thread's alone.
+// Attaching and detaching take the same lock, so once detach() has run no copy is running and the
+// buffer is the Python thread's alone. A capture still running when the interpreter exits is
+// detached then (at_exit()), before the buffer is freed with the module's other statics while
+// the audio thread still runs.
 #pragma once
 
 #include <raylib.h>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace tavoro::audio_device::capture {
 
@@ -45,14 +48,29 @@ struct Captured {
     std::size_t count;
 };
 
-// Detaches the processor (if attached) and gives back what it captured. Only while the device
-// is open: detaching takes raylib's audio lock, which closing the device destroys.
-inline Captured stop() {
-    if (detail::attached) DetachAudioMixedProcessor(detail::process);
+namespace detail {
+inline Captured kept{nullptr, 0};  // what the last detach() took, until stop() gives it back
+}
+
+// Detaches the processor (if attached) and keeps what it captured for stop(). Only while the
+// device is open in this process: detaching takes raylib's audio lock, which closing the device
+// destroys. close() detaches, so what was captured until then can still be read.
+inline void detach() {
+    if (!detail::attached) return;
+    DetachAudioMixedProcessor(detail::process);
     detail::attached = false;
     detail::size = 0;
-    return {std::move(detail::samples), detail::filled.exchange(0)};
+    detail::kept = {std::move(detail::samples), detail::filled.exchange(0)};
 }
+
+// Ends the capture and gives back what it captured (nothing when there was no capture).
+inline Captured stop() {
+    detach();
+    return std::exchange(detail::kept, Captured{nullptr, 0});
+}
+
+// For Py_AtExit: the audio thread runs on after the interpreter has gone.
+inline void at_exit() { detach(); }
 
 // Starts a capture of up to `frames` frames of `channels` channels, dropping any earlier one;
 // false when there is no memory for it.

@@ -7,6 +7,11 @@
 // hand_over(), which the audio modules call after each of their calls returns, with the
 // interpreter lock held and no raylib lock taken.
 //
+// A handler may itself make audio calls that make raylib log, and handing those lines over may make
+// more: each line carries its generation (0 for a line raylib logged of its own accord, n + 1 for
+// one logged while a line of generation n was being handed over on the same thread), and lines
+// past generation 1 are dropped and counted in one warning, so that a hand-over always ends.
+//
 // ALSA's library prints its own errors on stderr (a headless machine gets a screenful each time
 // the device opens, as miniaudio probes for a card); they come here too, at DEBUG level.
 //
@@ -31,6 +36,9 @@ namespace tavoro::audio_device::trace_log {
 
 inline constexpr const char* logger_name = "tavoro.raylib";
 inline constexpr const char* dropped_message = "%lu raylib log lines were dropped (the queue was full)";
+inline constexpr const char* deep_dropped_message =
+    "%lu raylib log lines were dropped (logged by the audio calls of a handler handling a line "
+    "that such calls had logged)";
 
 // What raylib says about the device it opened, read from its log.
 struct Device {
@@ -43,18 +51,30 @@ namespace detail {
 
 struct Line {
     int level;
+    int generation;
     char text[248];
 };
 
 constexpr int capacity = 256;
+constexpr int deepest_generation = 1;
+// The warning about deep lines: what handling it logs is dropped without a count.
+constexpr int warning_generation = deepest_generation + 1;
 
 inline std::mutex lock;  // guards everything below; never held while Python or raylib runs
 inline Line lines[capacity];
 inline int first = 0;
 inline int count = 0;
 inline unsigned long dropped = 0;
+inline unsigned long deep_dropped = 0;
 inline Device device{};
 inline std::atomic<bool> pending{false};
+
+// The generation of the line this thread is handing over, -1 when it is handing over none.
+inline thread_local int emitting = -1;
+
+// A hand-over is running (guarded by the interpreter lock), on `handing_thread`.
+inline bool running = false;
+inline pthread_t handing_thread;
 
 inline PyObject* logger = nullptr;  // the logger, fetched on first use and kept
 inline PyObject* log_name = nullptr;
@@ -74,15 +94,21 @@ inline void note_device(const char* text) {
     }
 }
 
-// Adds a line to the queue, or counts it when the queue is full. Holds the queue's lock.
+// Adds a line to the queue, or counts it when the queue is full or the line is too deep. Holds
+// the queue's lock.
 inline void enqueue(int level, const char (&text)[sizeof(Line::text)]) {
+    int generation = emitting + 1;
     std::lock_guard guard(lock);
     if (level == LOG_INFO) note_device(text);
-    if (count == capacity) {
+    if (generation > warning_generation) return;
+    if (generation > deepest_generation) {
+        ++deep_dropped;
+    } else if (count == capacity) {
         ++dropped;
     } else {
         Line& line = lines[(first + count++) % capacity];
         line.level = level;
+        line.generation = generation;
         std::memcpy(line.text, text, sizeof text);
     }
     pending.store(true, std::memory_order_release);
@@ -131,8 +157,16 @@ inline bool take(Line& out) {
     std::lock_guard guard(lock);
     if (dropped) {
         out.level = LOG_WARNING;
+        out.generation = 0;
         std::snprintf(out.text, sizeof out.text, dropped_message, dropped);
         dropped = 0;
+        return true;
+    }
+    if (deep_dropped) {
+        out.level = LOG_WARNING;
+        out.generation = warning_generation;
+        std::snprintf(out.text, sizeof out.text, deep_dropped_message, deep_dropped);
+        deep_dropped = 0;
         return true;
     }
     if (count == 0) {
@@ -153,8 +187,10 @@ inline void emit(const Line& line) {
     if (!level || !text) return PyErr_WriteUnraisable(nullptr);
     // The text goes as the message with no arguments, so a '%' in it is never formatted.
     PyObject* args[] = {log, level.get(), text.get()};
+    emitting = line.generation;
     frame::Ref done(PyObject_VectorcallMethod(
         log_name, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    emitting = -1;
     if (!done) PyErr_WriteUnraisable(log);
 }
 
@@ -166,6 +202,13 @@ inline void receive_alsa(const char*, int, const char*, int, const char* format,
     std::vsnprintf(text + 6, sizeof text - 6, format, args);
     va_end(args);
     enqueue(LOG_DEBUG, text);
+}
+
+// In a child forked while another thread was handing lines over, no hand-over is running: that
+// thread is not in the child.
+inline void forked_child() {
+    lock.unlock();
+    if (running && !pthread_equal(handing_thread, pthread_self())) running = false;
 }
 
 }  // namespace detail
@@ -189,21 +232,21 @@ inline void install() {
     SetTraceLogCallback(detail::receive);
     SetTraceLogLevel(LOG_WARNING);
     pthread_atfork([] { detail::lock.lock(); }, [] { detail::lock.unlock(); },
-                   [] { detail::lock.unlock(); });
+                   detail::forked_child);
 }
 
 // Hands every queued line to the logger; an exception already set survives it. A handler that
 // calls back into the audio modules (and makes raylib log again) does not hand over itself: the
 // loop already running takes those lines next, in order, without recursing.
 inline void hand_over() {
-    static bool running = false;  // guarded by the interpreter lock
-    if (running || !detail::pending.load(std::memory_order_acquire)) return;
-    running = true;
+    if (detail::running || !detail::pending.load(std::memory_order_acquire)) return;
+    detail::running = true;
+    detail::handing_thread = pthread_self();
     PyObject* saved = PyErr_GetRaisedException();
     detail::Line line;
     while (detail::take(line)) detail::emit(line);
     PyErr_SetRaisedException(saved);
-    running = false;
+    detail::running = false;
 }
 
 // The logger's effective level, as the raylib level to let through (WARNING when unknown).

@@ -20,6 +20,8 @@ namespace {
 
 using S = AudioStream;
 
+constexpr const char* view_initialised =
+    "this AudioStream is the stream of a Sound or Music and cannot be initialised as another";
 constexpr const char* sub_buffer_overflow =
     "frame_count is %d, but one update of this stream fills at most %u frames (its sub-buffer)";
 
@@ -30,13 +32,13 @@ const ::AudioStream& record_of(const S* self) { return self->_shared ? *self->_s
 
 // The record to hand raylib, or null when there is no loaded stream.
 const ::AudioStream* loaded(const S* self) {
-    if (audio_device::inherited_device) return nullptr;
+    if (audio_device::inherited_device()) return nullptr;
     return record_of(self).buffer ? &record_of(self) : nullptr;
 }
 
 // Releases a stream this object owns; a view never releases its owner's stream.
 void release(S* self) {
-    if (!self->_is_owner || !self->_raw.buffer || audio_device::inherited_device) return;
+    if (!self->_is_owner || !self->_raw.buffer || audio_device::inherited_device()) return;
     audio_device::api.untrack(reinterpret_cast<PyObject*>(self));
     UnloadAudioStream(self->_raw);
     self->_raw.buffer = nullptr;
@@ -66,19 +68,18 @@ void track_if_loaded(S* self) {
                                 audio_device::owner_rank);
 }
 
-// A view that stops being one (its initialisation runs again) lets go of its owner.
-void leave_owner(S* self) {
-    if (self->_backlink) *self->_backlink = nullptr;
-    self->_backlink = nullptr;
-    self->_shared = nullptr;
-}
-
-// Loads a new stream into `self`, releasing the one it owned before.
+// Loads a new stream into `self`, releasing the one it owned before. A view stays its owner's.
 bool load(S* self, int sample_rate, int sample_size, int channels) {
-    if (!audio_limits::check_layout(sample_rate, sample_size, channels)) return false;
+    if (self->_is_view) {
+        PyErr_SetString(PyExc_TypeError, view_initialised);
+        return false;
+    }
+    if (!audio_limits::check_layout(sample_rate, sample_size, channels) ||
+        !audio_limits::check_stream_buffer(audio_device::api.stream_buffer_frames(), sample_size,
+                                           channels))
+        return false;
     if (!audio_device::require_open_device()) return false;
     release(self);
-    leave_owner(self);
     self->_raw = LoadAudioStream(static_cast<unsigned>(sample_rate),
                                  static_cast<unsigned>(sample_size),
                                  static_cast<unsigned>(channels));

@@ -6,9 +6,19 @@
 
 #include <raylib.h>
 
+#include <bit>
+#include <cstring>
+
 namespace tavoro {
 
 struct AudioStream;
+
+// Where a voice keeps what it last told raylib: its volume, pitch and pan.
+struct Voice {
+    float* volume;
+    float* pitch;
+    float* pan;
+};
 
 // The optional argument of cfrom_struct: `n` counts the optional arguments given.
 struct AudioStreamFromStructArgs {
@@ -36,8 +46,13 @@ struct AudioStream {
     // `_shared` rather than its own copy, so it sees the owner release it; `_backlink` is the
     // owner's pointer to this view. The owner attaches the view when it makes it and detaches it
     // when it goes; the view clears the owner's pointer when it goes first. Both null otherwise.
+    // A view also reads and sets its owner's volume, pitch and pan (`_owner_voice`): one voice,
+    // one record of it. `_is_view` stays set when the owner has gone: a view is never
+    // initialised into a stream of its own.
     const ::AudioStream* _shared;
     AudioStream** _backlink;
+    Voice _owner_voice;
+    bool _is_view;
 
     using Table = AudioStreamTable;
     static inline PyTypeObject* type = nullptr;
@@ -45,11 +60,27 @@ struct AudioStream {
 };
 
 // Makes `view` (made by cfrom_struct with is_owner 0) a view of `record`, which lives inside the
-// owner object that holds `backlink`.
-inline void attach_view(AudioStream* view, const ::AudioStream* record, AudioStream** backlink) {
+// owner object that holds `backlink` and whose voice is `voice`.
+inline void attach_view(AudioStream* view, const ::AudioStream* record, AudioStream** backlink,
+                        Voice voice) {
     view->_shared = record;
     view->_backlink = backlink;
+    view->_owner_voice = voice;
+    view->_is_view = true;
     *backlink = view;
+}
+
+// Lets go of the owner: the view keeps the owner's last volume, pitch and pan as its own.
+inline void leave_owner(AudioStream* view) {
+    if (view->_backlink) *view->_backlink = nullptr;
+    if (view->_owner_voice.volume) {
+        view->_volume = *view->_owner_voice.volume;
+        view->_pitch = *view->_owner_voice.pitch;
+        view->_pan = *view->_owner_voice.pan;
+    }
+    view->_owner_voice = {};
+    view->_backlink = nullptr;
+    view->_shared = nullptr;
 }
 
 // Cuts the view held in `backlink` (if any) loose from its owner, which is going: the view reads
@@ -58,9 +89,7 @@ inline void detach_view(AudioStream*& backlink) {
     AudioStream* view = backlink;
     if (!view) return;
     view->_raw.buffer = nullptr;
-    view->_shared = nullptr;
-    view->_backlink = nullptr;
-    backlink = nullptr;
+    leave_owner(view);
 }
 
 // The sample layout that raylib reads a buffer in: `channels` interleaved samples per frame,
@@ -75,19 +104,52 @@ inline long long frame_bytes(const ::AudioStream& record) {
 
 inline constexpr const char* item_size_mismatch =
     "data holds items of %zd bytes (format '%s'), but the samples of this stream are %lld bytes";
+inline constexpr const char* item_kind_mismatch =
+    "data holds items of format '%s', but the samples of this stream are %s in the machine's "
+    "byte order (format '%s')";
+
+// The struct format without its byte-order prefix; `swapped` tells whether the prefix asks for
+// the order this machine does not use.
+inline const char* format_code(const char* format, bool& swapped) {
+    constexpr bool little = std::endian::native == std::endian::little;
+    swapped = *format && (*format == (little ? '>' : '<') || *format == '!');
+    return *format && std::strchr("@=<>!", *format) ? format + 1 : format;
+}
 
 // Buffers that declare no type of their own (bytes, bytearray, a memoryview of them) carry raw
 // sample bytes; any other format says what its items are.
 inline bool is_raw_format(const char* format) {
     if (!format) return true;
-    if (*format && std::strchr("@=<>!", *format)) ++format;
-    return std::strcmp(format, "B") == 0 || std::strcmp(format, "b") == 0 ||
-           std::strcmp(format, "c") == 0;
+    bool swapped;
+    const char* code = format_code(format, swapped);
+    return std::strcmp(code, "B") == 0 || std::strcmp(code, "b") == 0 ||
+           std::strcmp(code, "c") == 0;
+}
+
+// The item format raylib reads a stream's samples as: 16-bit signed ints, and 32-bit floats for
+// every size but 8 and 16 (8-bit samples come only raw: unsigned bytes).
+inline const char* sample_format(const ::AudioStream& record) {
+    return record.sampleSize == 8 ? "B" : record.sampleSize == 16 ? "h" : "f";
+}
+
+inline const char* sample_kind(const ::AudioStream& record) {
+    return record.sampleSize == 8    ? "8-bit unsigned ints"
+           : record.sampleSize == 16 ? "16-bit signed ints"
+                                     : "32-bit floats";
+}
+
+// A typed format of the stream's sample size that is not its sample type (int32 for floats,
+// float16 for 16-bit ints) or not in the machine's byte order plays as noise.
+inline bool is_sample_format(const char* format, const ::AudioStream& record) {
+    bool swapped;
+    const char* code = format_code(format, swapped);
+    return !swapped && std::strcmp(code, sample_format(record)) == 0;
 }
 
 // A sample buffer handed to update(): any object offering a contiguous buffer, checked to hold
 // `frame_count` frames of `record`'s layout, and, when it declares a typed format, items of the
-// size of the stream's samples (a float64 array fed to a float32 stream would play as noise).
+// size and type of the stream's samples in the machine's byte order (a float64 or an int32 array
+// fed to a float32 stream would play as noise).
 // Released when it goes out of scope.
 class Samples {
 public:
@@ -112,10 +174,17 @@ public:
             PyErr_SetString(PyExc_TypeError, "Object does not support the Python buffer protocol");
             return false;
         }
-        if (!is_raw_format(view_.format) && view_.itemsize != sample_bytes(record)) {
-            PyErr_Format(PyExc_TypeError, item_size_mismatch, view_.itemsize, view_.format,
-                         sample_bytes(record));
-            return false;
+        if (!is_raw_format(view_.format)) {
+            if (view_.itemsize != sample_bytes(record)) {
+                PyErr_Format(PyExc_TypeError, item_size_mismatch, view_.itemsize, view_.format,
+                             sample_bytes(record));
+                return false;
+            }
+            if (!is_sample_format(view_.format, record)) {
+                PyErr_Format(PyExc_TypeError, item_kind_mismatch, view_.format,
+                             sample_kind(record), sample_format(record));
+                return false;
+            }
         }
         long long needed = frame_count * frame_bytes(record);
         if (view_.len < needed) {

@@ -16,6 +16,13 @@ namespace tavoro {
 namespace {
 
 constexpr const char* seek_nan_refused = "position must be a number (got nan)";
+constexpr const char* module_seek_refused =
+    "module music (MOD, XM) cannot seek: stop() and play() start it again from the beginning";
+
+// raylib's music context types for module formats (its MusicContextType, which raylib.h leaves
+// out): raylib cannot seek in them, and ignores the call.
+constexpr int module_xm_context = 6;
+constexpr int module_mod_context = 7;
 constexpr const char* negative_length = "__len__() should return >= 0";  // the interpreter's own
 
 using M = Music;
@@ -24,7 +31,7 @@ M* as_music(PyObject* object) { return reinterpret_cast<M*>(object); }
 
 // The record to hand raylib, or null when the music is not loaded.
 const ::Music* loaded(const M* self) {
-    if (audio_device::inherited_device) return nullptr;
+    if (audio_device::inherited_device()) return nullptr;
     return self->raw.stream.buffer ? &self->raw : nullptr;
 }
 
@@ -51,17 +58,34 @@ using A = audio::Members<M, ::Music, loaded, release>;
 // ---------------------------------------------------------------------------------------------
 // Native entries
 
-// Wraps a loaded record; the new music owns it from here on, also when making its view fails.
-PyObject* new_music(::Music record) {
+// A new music with its view and no record yet. Made before raylib is asked for the record: making
+// Python objects can run Python code (the collector's finalizers), which must not come between a
+// raylib call and the bookkeeping after it.
+M* prepare() {
     frame::Ref made(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(M::type)));
     if (!made) return nullptr;
     M* self = as_music(made.get());
+    A::set_defaults(self);
+    if (!audio::make_view(self->raw.stream, self->stream, self->_view, audio::voice_of(self)))
+        return nullptr;
+    return as_music(made.release());
+}
+
+// The prepared music takes a record raylib loaded, and owns it from here on.
+PyObject* take(M* self, ::Music record) {
     self->raw = record;
     if (loaded(self))
-        audio_device::api.track(made.get(), release_entry, audio_device::owner_rank);
-    if (!audio::make_view(self->raw.stream, self->stream, self->_view)) return nullptr;
-    A::set_defaults(self);
-    return made.release();
+        audio_device::api.track(reinterpret_cast<PyObject*>(self), release_entry,
+                                audio_device::owner_rank);
+    return reinterpret_cast<PyObject*>(self);
+}
+
+// Wraps a loaded record; it is released when the music cannot be made.
+PyObject* new_music(::Music record) {
+    M* self = prepare();
+    if (self) return take(self, record);
+    if (record.stream.buffer || record.ctxData) UnloadMusicStream(record);
+    return nullptr;
 }
 
 // A music raylib cannot play safely (a decoded stream of a layout the mixer does not handle, such
@@ -78,13 +102,27 @@ PyObject* new_music(::Music record) {
     return ::Music{};
 }
 
-PyObject* c_load(PyObject* filename) {
-    frame::Ref path = encode_path(filename);
+// Loads the file at `path` (bytes).
+PyObject* load_path(const frame::Ref& path) {
     if (!path || !audio_device::require_open_device()) return nullptr;
-    if (!checked_audio_file(PyBytes_AS_STRING(path.get()))) return new_music(::Music{});
-    return audio_device::logged(
-        new_music(playable(LoadMusicStream(PyBytes_AS_STRING(path.get())))));
+    M* self = prepare();
+    if (!self) return nullptr;
+    const char* file = PyBytes_AS_STRING(path.get());
+    if (!checked_audio_file(file)) return take(self, ::Music{});
+    ::Music record = LoadMusicStream(file);
+    // The sub-buffer size chosen for streams may not fit this music's layout: refused as for an
+    // AudioStream (raylib loads no stream then, or one it cannot fill).
+    if (!audio_limits::check_stream_buffer(audio_device::api.stream_buffer_frames(),
+                                           static_cast<int>(record.stream.sampleSize),
+                                           static_cast<int>(record.stream.channels))) {
+        UnloadMusicStream(record);
+        Py_DECREF(self);
+        return audio_device::logged(nullptr);
+    }
+    return audio_device::logged(take(self, playable(record)));
 }
+
+PyObject* c_load(PyObject* filename) { return load_path(encode_path(filename)); }
 
 // raylib turns the position into an unsigned frame number without a check: a position before
 // the start goes to the start, one past the end to the last frame (from where a looping music
@@ -104,6 +142,10 @@ bool position_in_track(const ::Music& record, float& position) {
 // The Python-visible seek: the raylib call itself, made only on a loaded music.
 PyObject* seek(M* self, float position) {
     if (const ::Music* record = loaded(self)) {
+        if (record->ctxType == module_xm_context || record->ctxType == module_mod_context) {
+            PyErr_SetString(PyExc_ValueError, module_seek_refused);
+            return nullptr;
+        }
         if (!position_in_track(*record, position)) return nullptr;
         SeekMusicStream(*record, position);
     }
@@ -167,11 +209,7 @@ PyObject* tp_new(PyTypeObject* type, PyObject*, PyObject*) {
 // Music() ignores its arguments and gives an empty, unloaded music.
 int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 
-PyObject* load(PyObject* filename) {
-    frame::Ref given = path_argument(filename);
-    if (!given || !check_path_type("filename", given.get())) return nullptr;
-    return c_load(given.get());
-}
+PyObject* load(PyObject* filename) { return load_path(file_path("filename", filename)); }
 
 int traverse(PyObject* object, visitproc visit, void* arg) {
     Py_VISIT(as_music(object)->stream);
@@ -265,7 +303,7 @@ PyMethodDef methods[] = {
     frame::method<"pause", A::control<PauseMusicStream>>("Pauses the music."),
     frame::method<"resume", A::control<ResumeMusicStream>>("Resumes the paused music."),
     frame::method<"update", A::control<UpdateMusicStream>>("Refills the music's stream; call it often while playing."),
-    frame::method<"seek", seek, "position">("Moves playback to position, in seconds."),
+    frame::method<"seek", seek, "position">("Moves playback to position, in seconds. Module music (MOD) cannot seek: ValueError."),
     {},
 };
 

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 namespace tavoro::audio {
 
@@ -17,11 +18,29 @@ namespace tavoro::audio {
 // the balance as it was.
 #if RAYLIB_VERSION_MAJOR >= 6
 inline constexpr float centre_pan = 0.0f;
+inline constexpr double left_pan = -1.0;
+inline constexpr const char* pan_range = "-1.0..1.0";
 inline constexpr const char* pan_doc = "The pan, from -1.0 (left) to 1.0 (right); 0.0 is the centre.";
 #else
 inline constexpr float centre_pan = 0.5f;
+inline constexpr double left_pan = 0.0;
+inline constexpr const char* pan_range = "0.0..1.0";
 inline constexpr const char* pan_doc = "The pan, from 0.0 (left) to 1.0 (right); 0.5 is the centre.";
 #endif
+
+inline bool check_pan(double pan, PyObject* given) {
+    return audio_limits::check_pan(pan, left_pan, 1.0, pan_range, given);
+}
+
+// A pitch of 0 or less leaves the pitch as it is (raylib ignores it), so it is not stored either.
+inline bool pitch_taken(double pitch) { return pitch > 0.0; }
+inline bool always_taken(double) { return true; }
+
+// The voice of a sound or music, which its stream view shares.
+template <class S>
+Voice voice_of(S* self) {
+    return {&self->_volume, &self->_pitch, &self->_pan};
+}
 
 // The members of a record S over its raylib record Raw. `Loaded` gives the record to hand raylib,
 // or null when there is none loaded: then playback calls do nothing and the queries read False.
@@ -82,49 +101,57 @@ struct Members {
         return audio_device::logged(Py_NewRef(Py_None));
     }
 
+    // The cached value `Field` of the voice: a stream view's are its owner's.
     template <float S::*Field>
-    static PyObject* get_cached(S* self, void*) {
-        return PyFloat_FromDouble(self->*Field);
+    static float& cached(S* self) {
+        if constexpr (std::is_same_v<S, AudioStream>) {
+            if (float* shared = Field == &S::_volume  ? self->_owner_voice.volume
+                                : Field == &S::_pitch ? self->_owner_voice.pitch
+                                                      : self->_owner_voice.pan)
+                return *shared;
+        }
+        return self->*Field;
     }
 
-    // The value is cached even when there is no loaded record to hand it to.
-    template <float S::*Field, void (*Set)(Raw, float)>
+    template <float S::*Field>
+    static PyObject* get_cached(S* self, void*) {
+        return PyFloat_FromDouble(cached<Field>(self));
+    }
+
+    // A value outside what `Check` accepts is refused and the cached value stays; one that
+    // `Taken` turns down is accepted and changes nothing. Otherwise the value is cached even
+    // when there is no loaded record to hand it to. The value is converted once, so that what
+    // is checked is what raylib gets.
+    template <float S::*Field, void (*Set)(Raw, float), bool (*Check)(double, PyObject*),
+              bool (*Taken)(double) = always_taken>
     static bool set_cached(S* self, PyObject* value, void*) {
-        float narrowed;
-        if (!frame::to_float(value, narrowed)) return false;
-        self->*Field = narrowed;
-        if (const Raw* record = Loaded(self)) Set(*record, narrowed);
+        double wanted;
+        if (!frame::to_double(value, wanted) || !Check(wanted, value)) return false;
+        if (!Taken(wanted)) return true;
+        float& field = cached<Field>(self);
+        field = static_cast<float>(wanted);
+        if (const Raw* record = Loaded(self)) Set(*record, field);
         audio_device::api.hand_over_log();
         return true;
     }
 
     template <void (*Set)(Raw, float)>
     static PyGetSetDef volume() {
-        return frame::property<"volume", get_cached<&S::_volume>, set_cached<&S::_volume, Set>>(
-            nullptr, "The volume (1.0 is full).");
-    }
-
-    // A pitch outside what the mixer keeps up with is refused; the cached value stays. The value
-    // is converted once, so that what is checked is what raylib gets.
-    template <void (*Set)(Raw, float)>
-    static bool set_pitch(S* self, PyObject* value, void*) {
-        double pitch;
-        if (!frame::to_double(value, pitch)) return false;
-        if (!audio_limits::check_pitch(pitch, value)) return false;
-        self->_pitch = static_cast<float>(pitch);
-        if (const Raw* record = Loaded(self)) Set(*record, self->_pitch);
-        return true;
+        return frame::property<"volume", get_cached<&S::_volume>,
+                               set_cached<&S::_volume, Set, audio_limits::check_volume>>(
+            nullptr, "The volume (1.0 is full), -16.0 to 16.0; below 0 the waveform is inverted.");
     }
 
     template <void (*Set)(Raw, float)>
     static PyGetSetDef pitch() {
-        return frame::property<"pitch", get_cached<&S::_pitch>, set_pitch<Set>>(
+        return frame::property<"pitch", get_cached<&S::_pitch>,
+                               set_cached<&S::_pitch, Set, audio_limits::check_pitch, pitch_taken>>(
             nullptr, "The pitch (1.0 is the original), 1/64 to 16; 0 or less leaves it as it is.");
     }
 
     template <void (*Set)(Raw, float)>
     static PyGetSetDef pan() {
-        return frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, Set>>(
+        return frame::property<"pan", get_cached<&S::_pan>, set_cached<&S::_pan, Set, check_pan>>(
             nullptr, pan_doc);
     }
 };
@@ -150,12 +177,14 @@ inline PyObject* describe(PyObject* self, const ::AudioStream* stream, const cha
 }
 
 // Makes the view of `stream`, which lives inside its owner's record, and puts it in the owner's
-// `slot` (see AudioStream for the tie through `backlink`). False with the exception set.
-inline bool make_view(const ::AudioStream& stream, PyObject*& slot, AudioStream*& backlink) {
+// `slot` (see AudioStream for the tie through `backlink`); it shares the owner's `voice`. False
+// with the exception set.
+inline bool make_view(const ::AudioStream& stream, PyObject*& slot, AudioStream*& backlink,
+                      Voice voice) {
     AudioStreamFromStructArgs not_owner = {1, 0};
     PyObject* view = AudioStream::vtable->cfrom_struct(stream, &not_owner);
     if (!view) return false;
-    attach_view(reinterpret_cast<AudioStream*>(view), &stream, &backlink);
+    attach_view(reinterpret_cast<AudioStream*>(view), &stream, &backlink, voice);
     Py_SETREF(slot, view);
     return true;
 }

@@ -1,5 +1,5 @@
-// The path of an audio file, as Sound.load and Music.load take it: exactly a str (None passes the
-// type test and fails when asked for its encoding), encoded strictly as UTF-8.
+// The path of an audio file, as Sound.load and Music.load take it: what open() takes (a str, bytes,
+// or an os.PathLike that gives either), a str encoded strictly as UTF-8 and bytes as they are.
 #pragma once
 
 #include "frame.hpp"
@@ -26,44 +26,54 @@ inline bool checked_audio_file(const char* path) {
     return false;
 }
 
-inline bool check_path_type(const char* argument, PyObject* path) {
-    if (path == Py_None || PyUnicode_CheckExact(path)) return true;
-    return frame::raise_incorrect_type(argument, &PyUnicode_Type, path);
+constexpr const char* path_types = "str, bytes or os.PathLike";
+constexpr const char* path_type_refused =
+    "Argument '%.200s' has incorrect type (expected %s, got %.200s)";
+constexpr const char* embedded_null = "embedded null character in path";
+
+// A path as bytes (a new reference), or null with the exception set. A NUL inside would silently
+// cut the path short in raylib, so it is refused.
+inline frame::Ref path_bytes(frame::Ref path) {
+    if (path && PyUnicode_Check(path.get())) path = frame::Ref(PyUnicode_AsUTF8String(path.get()));
+    if (!path) return {};
+    if (std::strlen(PyBytes_AS_STRING(path.get())) !=
+        static_cast<std::size_t>(PyBytes_GET_SIZE(path.get()))) {
+        PyErr_SetString(PyExc_ValueError, embedded_null);
+        return {};
+    }
+    return path;
 }
 
-// The encoded path, or null with the exception set. A NUL inside the text would silently cut the
-// path short in raylib, so it is refused.
+// The native entry's path: a str (None passes the type test and fails when asked for its
+// encoding), as bytes, or null with the exception set.
 inline frame::Ref encode_path(PyObject* path) {
     if (path == Py_None) {
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
         return {};
     }
-    frame::Ref encoded(PyUnicode_AsUTF8String(path));
-    if (encoded && std::strlen(PyBytes_AS_STRING(encoded.get())) !=
-                       static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))) {
-        PyErr_SetString(PyExc_ValueError, "embedded null character in path");
-        return {};
-    }
-    return encoded;
+    return path_bytes(frame::Ref(PyUnicode_AsUTF8String(path)));
 }
 
-// The path as load() checks it: an os.PathLike whose path is a str (a pathlib.Path) gives that
-// str; anything else is itself, to be checked and refused as before. A new reference, or null
-// with the exception set when __fspath__ fails.
-inline frame::Ref path_argument(PyObject* path) {
+// The Python-visible load's path, `argument` naming it in the refusal: as bytes, or null with the
+// exception set (an __fspath__ that fails or gives neither str nor bytes raises as open() does).
+inline frame::Ref file_path(const char* argument, PyObject* path) {
     static PyObject* fspath = PyUnicode_InternFromString("__fspath__");  // kept for good
-    if (path == Py_None || PyUnicode_Check(path) || PyBytes_Check(path))
-        return frame::Ref(Py_NewRef(path));
     if (!fspath) return {};
-    PyObject* method;
-    int found = PyObject_GetOptionalAttr(reinterpret_cast<PyObject*>(Py_TYPE(path)), fspath,
-                                         &method);
-    if (found < 0) return {};
-    if (found == 0) return frame::Ref(Py_NewRef(path));
-    Py_DECREF(method);
-    frame::Ref text(PyOS_FSPath(path));
-    if (!text) return {};
-    return frame::Ref(Py_NewRef(PyUnicode_CheckExact(text.get()) ? text.get() : path));
+    if (!PyUnicode_Check(path) && !PyBytes_Check(path)) {
+        PyObject* method;
+        int found = PyObject_GetOptionalAttr(reinterpret_cast<PyObject*>(Py_TYPE(path)), fspath,
+                                             &method);
+        if (found < 0) return {};
+        Py_XDECREF(method);
+        if (found == 0) {
+            PyErr_Format(PyExc_TypeError, path_type_refused, argument, path_types,
+                         Py_TYPE(path)->tp_name);
+            return {};
+        }
+    }
+    frame::Ref given(PyOS_FSPath(path));
+    if (!given) return {};
+    return path_bytes(std::move(given));
 }
 
 }  // namespace tavoro

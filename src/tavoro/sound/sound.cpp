@@ -18,7 +18,7 @@ S* as_sound(PyObject* object) { return reinterpret_cast<S*>(object); }
 
 // The record to hand raylib, or null when the sound is not loaded.
 const ::Sound* loaded(const S* self) {
-    if (audio_device::inherited_device) return nullptr;
+    if (audio_device::inherited_device()) return nullptr;
     return self->_raw.stream.buffer ? &self->_raw : nullptr;
 }
 
@@ -57,22 +57,37 @@ using A = audio::Members<S, ::Sound, loaded, release>;
 // ---------------------------------------------------------------------------------------------
 // Native entries
 
-// Wraps a loaded record; the new sound owns it from here on, also when making its view fails.
-PyObject* new_sound(::Sound record, SoundNewArgs* optional) {
-    S* self = A::allocate(S::type, &S::_stream);
-    if (!self) return nullptr;
-    self->_raw = record;
-    self->_is_alias = optional && optional->n > 0 ? optional->is_alias : 0;
+// A new sound with its view and no record yet. Made before raylib is asked for the record: making
+// Python objects can run Python code (the collector's finalizers), which must not come between a
+// raylib call and the bookkeeping after it.
+S* prepare(int is_alias) {
+    frame::Ref made(reinterpret_cast<PyObject*>(A::allocate(S::type, &S::_stream)));
+    if (!made) return nullptr;
+    S* self = as_sound(made.get());
+    self->_is_alias = is_alias;
     A::set_defaults(self);
+    if (!audio::make_view(self->_raw.stream, self->_stream, self->_view, audio::voice_of(self)))
+        return nullptr;
+    return as_sound(made.release());
+}
+
+// The prepared sound takes a record raylib loaded, and owns it from here on.
+PyObject* take(S* self, ::Sound record) {
+    self->_raw = record;
     if (loaded(self))
         audio_device::api.track(reinterpret_cast<PyObject*>(self), release_entry,
                                 self->_is_alias ? audio_device::alias_rank
                                                 : audio_device::owner_rank);
-    if (!audio::make_view(self->_raw.stream, self->_stream, self->_view)) {
-        Py_DECREF(self);
-        return nullptr;
-    }
     return reinterpret_cast<PyObject*>(self);
+}
+
+// Wraps a loaded record; it is released when the sound cannot be made.
+PyObject* new_sound(::Sound record, SoundNewArgs* optional) {
+    int is_alias = optional && optional->n > 0 ? optional->is_alias : 0;
+    S* self = prepare(is_alias);
+    if (self) return take(self, record);
+    if (record.stream.buffer) is_alias ? UnloadSoundAlias(record) : UnloadSound(record);
+    return nullptr;
 }
 
 constexpr SoundTable table = {
@@ -101,14 +116,13 @@ int tp_init(PyObject*, PyObject*, PyObject*) { return 0; }
 }
 
 PyObject* load(PyObject* file_name) {
-    frame::Ref given = path_argument(file_name);
-    if (!given || !check_path_type("file_name", given.get())) return nullptr;
-    frame::Ref path = encode_path(given.get());
+    frame::Ref path = file_path("file_name", file_name);
     if (!path || !audio_device::require_open_device()) return nullptr;
-    SoundNewArgs plain = {1, 0};
-    if (!checked_audio_file(PyBytes_AS_STRING(path.get()))) return new_sound(::Sound{}, &plain);
-    return audio_device::logged(
-        new_sound(playable(LoadSound(PyBytes_AS_STRING(path.get()))), &plain));
+    S* self = prepare(0);
+    if (!self) return nullptr;
+    const char* file = PyBytes_AS_STRING(path.get());
+    if (!checked_audio_file(file)) return take(self, ::Sound{});
+    return audio_device::logged(take(self, playable(LoadSound(file))));
 }
 
 // raylib reads the source's buffer without a check, so only a loaded source is accepted.
@@ -118,15 +132,16 @@ PyObject* load_alias(S* source) {
         return nullptr;
     }
     if (!audio_device::require_open_device()) return nullptr;
-    SoundNewArgs alias_args = {1, 1};
-    PyObject* made = audio_device::logged(new_sound(LoadSoundAlias(source->_raw), &alias_args));
-    if (!made || !loaded(as_sound(made))) return made;
-    // An alias of an alias shares the first source's samples, so it hangs on that one.
-    S* owner = source->_source ? source->_source : source;
-    S* alias = as_sound(made);
-    alias->_source = reinterpret_cast<S*>(Py_NewRef(owner));
-    link_alias(alias, owner);
-    return made;
+    S* alias = prepare(1);
+    if (!alias) return nullptr;
+    take(alias, LoadSoundAlias(source->_raw));
+    if (loaded(alias)) {
+        // An alias of an alias shares the first source's samples, so it hangs on that one.
+        S* owner = source->_source ? source->_source : source;
+        alias->_source = reinterpret_cast<S*>(Py_NewRef(owner));
+        link_alias(alias, owner);
+    }
+    return audio_device::logged(reinterpret_cast<PyObject*>(alias));
 }
 
 int traverse(PyObject* object, visitproc visit, void* arg) {
