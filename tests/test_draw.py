@@ -207,3 +207,60 @@ def test_batch_list_emptied_by_a_conversion_stops_cleanly(window):
     with window.frame():
         draw.rects(rects, RED)  # the list is re-read at every step
     assert rects == []
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: draw.line((0, 0), (1, 1)), "line() takes at least 3 positional arguments (2 given)"),
+    (lambda: draw.line((0, 0), (1, 1), RED, 1, 2), "line() takes at most 4 positional arguments (5 given)"),
+    (lambda: draw.line((0, 0), (1, 1), RED, thick=2), "line() got an unexpected keyword argument 'thick'"),
+    (lambda: draw.line((0, 0), (1, 1), RED, 2, thickness=3), "line() got multiple values for keyword argument 'thickness'"),
+    (lambda: draw.rect((0, 0, 1, 1)), "rect() takes exactly 2 positional arguments (1 given)"),
+])
+def test_optional_parameters_bind_as_the_frame_binds(window, call, message):
+    with window.frame():
+        with pytest.raises(TypeError) as raised:
+            call()
+    assert str(raised.value) == message
+
+
+def test_optional_parameters_by_keyword_and_their_signature(window):
+    pixels = shot(window, lambda: draw.line(start=(5, 20), end=(40, 20), color=RED, thickness=6),
+                  lambda: draw.text(text="a", position=(50, 5), size=10, color=RED, spacing=None))
+    assert lit(pixels, 10, 22) and lit(pixels, 10, 17)
+    import inspect
+    assert str(inspect.signature(draw.line)) == "(start, end, color, thickness=1.0)"
+    assert str(inspect.signature(draw.text)) == "(text, position, size, color, spacing=None)"
+
+
+def test_camera_rotation_turns_what_is_drawn(window):
+    camera = Camera2D(target=(0, 0), offset=(32, 24), rotation=90, zoom=1)
+
+    def scene():
+        with camera:
+            draw.rect((0, 0, 10, 2), RED)  # along +x in the world: along +y on the screen
+
+    pixels = shot(window, scene)
+    assert lit(pixels, 31, 30) and not lit(pixels, 38, 25)
+    assert camera.world_to_screen((10, 0)).x == pytest.approx(32, abs=1e-4)
+
+
+def test_cameras_do_not_nest_and_refuse_outside_a_frame(window):
+    a, b = Camera2D(), Camera2D()
+    with pytest.raises(RuntimeError, match="frame"):
+        a.__enter__()
+    with window.frame():
+        with a:
+            with pytest.raises(RuntimeError, match="already in use"):
+                b.__enter__()
+        with b:
+            pass
+
+
+def test_per_shape_colors_as_objects_and_rows(window):
+    rects = [(i * 8, 0, 4, 4) for i in range(4)]
+    palette = [Color(255, 0, 0, 255), (0, 255, 0), [0, 0, 255, 255], Color(9, 9, 9, 255)]
+    as_objects = shot(window, lambda: draw.rects(rects, palette))
+    rows = numpy.array([(255, 0, 0, 255), (0, 255, 0, 255), (0, 0, 255, 255), (9, 9, 9, 255)], numpy.uint8)
+    as_rows = shot(window, lambda: draw.rects(rects, rows))
+    assert numpy.array_equal(as_objects, as_rows)
+    assert [tuple(as_objects[1, i * 8 + 1, :3]) for i in range(4)] == [(255, 0, 0), (0, 255, 0), (0, 0, 255), (9, 9, 9)]

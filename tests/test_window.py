@@ -274,3 +274,29 @@ def test_stdin_is_left_to_the_program():
     proc = run_child(code, input="\x1b\x1babc")
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.strip() == "False '\\x1b\\x1babc'"
+
+
+def test_recording_refusals_and_wheel_and_buttons_round_trip(window, tmp_path):
+    with pytest.raises(RuntimeError, match="no recording"):
+        window.stop_recording(tmp_path / "x.txt")
+    window.start_recording()
+    window.scroll_mouse(-3)
+    window.press_mouse_button(MouseButton.MIDDLE)
+    with window.frame():
+        pass
+    with pytest.raises(OSError):
+        window.stop_recording(tmp_path / "missing" / "x.txt")
+    assert window.recording  # still recording after a failed write
+    assert window.stop_recording(tmp_path / "x.txt") == 2
+    assert (tmp_path / "x.txt").read_text().splitlines() == ["tavoro-input 1", "0 button_down 2 0", "0 wheel 0 -3"]
+
+
+def test_title_and_time(window):
+    window.title = "renamed"
+    assert window.title == "renamed" and "renamed" in repr(window)
+    with pytest.raises(ValueError, match="NUL"):
+        window.title = "a\0b"
+    with pytest.raises(TypeError):
+        window.title = 5
+    assert 0 <= window.time < 60
+    assert Key.SPACE == 32 and MouseButton.RIGHT == 1 and Key(290) is Key.F1
