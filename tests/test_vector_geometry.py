@@ -45,6 +45,21 @@ def test_length_and_normal_across_the_float32_range(V, c):
     assert close(mk(V, c, c, c).get_normalized(), *[1 / math.sqrt(len(v))] * 3)
 
 
+@both
+@pytest.mark.parametrize("c", [(1, 1, 0), (1, 2, 3), (0.1, 0.2, 0.3)])
+def test_length_is_the_32_bit_root(V, c):
+    v = mk(V, *c)
+    assert v.length == f32(math.sqrt(sum(x * x for x in v)))
+
+
+@both
+@pytest.mark.parametrize("c", [(1, 3, 0), (1, 4, 0), (1, 1, 2)])
+def test_normal_divides_by_the_32_bit_length(V, c):
+    v = mk(V, *c)
+    k = 1 / f32(math.sqrt(sum(x * x for x in v)))
+    assert tuple(v.get_normalized()) == tuple(f32(x * k) for x in v)
+
+
 # ---------------------------------------------------------------------------------------------
 # Rotation
 
