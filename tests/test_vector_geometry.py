@@ -139,6 +139,21 @@ def test_slerp_turns_the_direction_and_interpolates_the_length(V, a, b, t, expec
     assert close(mk(V, *a).get_slerp(mk(V, *b), t), *expected)
 
 
+@both
+@pytest.mark.parametrize("t", [1e200, -1e300, 1e306])
+def test_slerp_far_out_keeps_equal_lengths(V, t):
+    assert math.isclose(mk(V, 1, 0, 0).get_slerp(mk(V, 0, 1, 0), t).length, 1, rel_tol=1e-6)
+
+
+@both
+@pytest.mark.parametrize("b, t", [((0, 1, 0), 1e307), ((0, 1, 0), -1e307), ((0, 2, 0), 1e200),
+                                  ((0, 2, 0), 1e39)])
+def test_slerp_refuses_a_turn_or_length_out_of_range(V, b, t):
+    with pytest.raises(ValueError, match="^t is too large for slerp: the turn or the length it "
+                                         "extrapolates to is out of range$"):
+        mk(V, 1, 0, 0).get_slerp(mk(V, *b), t)
+
+
 def test_vector2_slerp_between_opposites_turns_counter_clockwise():
     assert exact(Vector2(2, 0).get_slerp(Vector2(-2, 0), 0.5), -0.0, 2)
 
@@ -166,6 +181,20 @@ def test_reflection_and_projection_take_any_non_zero_vector(V, method, a, arg, e
 )
 def test_move_towards(V, max_distance, expected):
     assert tuple(mk(V, 0, 0, 0).get_moved_towards(mk(V, 10, 0, 0), max_distance)) == tuple(mk(V, *expected))
+
+
+# Stepping away: from the target itself there is no way away, and an infinite step is infinite
+# only along the way to the target.
+@both
+@pytest.mark.parametrize(
+    "a, target, max_distance, expected",
+    [((1, 1, 1), (1, 1, 1), -1, (1, 1, 1)), ((1, 1, 1), (1, 1, 1), -inf, (1, 1, 1)),
+     ((1, 1, 1), (2, 1, 1), -inf, (-inf, 1, 1)), ((1, 1, 1), (1, 1, 0), -inf, (1, 1, inf))],
+)
+def test_move_away_leaves_no_nan(V, a, target, max_distance, expected):
+    v = mk(V, *a)
+    assert tuple(v.get_moved_towards(mk(V, *target), max_distance)) == tuple(mk(V, *expected))
+    assert v.to_moved_towards(mk(V, *target), max_distance) is v and tuple(v) == tuple(mk(V, *expected))
 
 
 @both

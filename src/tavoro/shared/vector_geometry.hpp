@@ -10,6 +10,7 @@
 
 #include "vector.hpp"
 
+#include <limits>
 #include <numbers>
 #include <string>
 #include <tuple>
@@ -20,6 +21,8 @@ inline constexpr const char* angle_not_finite = "The angle must be a finite numb
 inline constexpr const char* factor_not_finite = "The interpolation factor t must be a finite number";
 inline constexpr const char* no_angle = "An angle needs two non-zero vectors of finite components";
 inline constexpr const char* no_slerp = "slerp needs two non-zero vectors of finite components";
+inline constexpr const char* slerp_too_far =
+    "t is too large for slerp: the turn or the length it extrapolates to is out of range";
 inline constexpr const char* opposite_slerp =
     "slerp between opposite vectors has no single path: the plane of rotation is undefined";
 inline constexpr const char* bad_normal = "The normal must be a non-zero vector of finite components";
@@ -33,6 +36,8 @@ inline constexpr const char* bad_length = "The length must be a finite number";
 inline constexpr const char* unscalable = "Cannot scale a zero vector or one with non-finite components to a length";
 inline constexpr const char* no_polar = "Polar form needs a vector of finite components";
 inline constexpr const char* bad_polar = "from_polar needs a finite length and angle";
+
+inline constexpr double float_max = std::numeric_limits<float>::max();
 
 inline bool raise_value(const char* message) {
     PyErr_SetString(PyExc_ValueError, message);
@@ -274,9 +279,14 @@ bool slerp(Floats<V>& out, const Floats<V>& a, V* other, double t) {
         angle = degrees_of(sine, cosine);
         side_scale = sine == 0.0 ? 0.0 : 1.0 / sine;  // parallel: no turn, no side
     }
-    double per_length = (lu * (1.0 - t) + lv * t) / lu;
+    // The length relative to |u|: exactly 1 all along when the lengths are equal, however far t
+    // extrapolates.
+    double per_length = 1.0 + t * ((lv - lu) / lu);
+    double turn_angle = angle * t;
+    if (!std::isfinite(turn_angle) || !(std::fabs(per_length * lu) <= float_max))
+        return raise_value(slerp_too_far);
     Turn turn;
-    if (!turn_degrees(angle * t, turn)) return false;
+    turn_degrees(turn_angle, turn);
     out = narrow<V>(combine<V>(u, turn.cos * per_length, side, turn.sin * per_length * side_scale));
     return true;
 }
@@ -304,7 +314,9 @@ bool project(Floats<V>& out, const Floats<V>& a, V* onto) {
 }
 
 // A step of at most max_distance from a toward the target, landing on the target exactly when
-// it is within reach; a negative max_distance steps away from it.
+// it is within reach; a negative max_distance steps away from it. A component in which the
+// target does not differ stays: so a vector at its target stays there whatever the distance
+// (there is no way away from it), and an infinite step away is infinite only along the way.
 template <class V>
 bool move_towards(Floats<V>& out, const Floats<V>& a, V* target, double max_distance) {
     if (std::isnan(max_distance)) return raise_value(bad_max_distance);
@@ -315,9 +327,12 @@ bool move_towards(Floats<V>& out, const Floats<V>& a, V* target, double max_dist
     if (!std::isfinite(distance)) return raise_value(unreachable);
     if (distance <= max_distance) {
         out = goal;
-    } else {
-        out = narrow<V>(combine<V>(from, 1.0, step, max_distance / distance));
+        return true;
     }
+    double k = max_distance / distance;
+    for (int i = 0; i < V::size; ++i)
+        if (step[i] != 0.0) from[i] += step[i] * k;
+    out = narrow<V>(from);
     return true;
 }
 
@@ -435,7 +450,8 @@ auto geometry_shared() {
         "this vector's direction turned toward other's by the fraction t of the angle between\n"
         "them (the shorter way) while the length goes linearly from this length to other's;\n"
         "t outside [0, 1] extrapolates. Parallel vectors keep their direction. ValueError if\n"
-        "either vector is zero or not finite, or t is not finite.";
+        "either vector is zero or not finite, or t is not finite or so large that the turn or\n"
+        "the length it extrapolates to is out of range.";
     constexpr const char* slerp_opposite_2 = " Opposite vectors turn counter-clockwise.";
     constexpr const char* slerp_opposite_3 = " Opposite vectors are refused with ValueError.";
     static const std::string slerp_full =
@@ -449,8 +465,8 @@ auto geometry_shared() {
         "ValueError if other is zero or not finite.";
     constexpr const char* move_doc =
         "a step from this vector toward target of at most max_distance; the target itself when\n"
-        "it is within reach. A negative max_distance steps away. ValueError if max_distance is\n"
-        "NaN or a vector is not finite.";
+        "it is within reach. A negative max_distance steps away; a vector at its target stays\n"
+        "there. ValueError if max_distance is NaN or a vector is not finite.";
     constexpr const char* clamp_doc =
         "this vector shortened to max_length if it is longer; shorter vectors and the zero\n"
         "vector stay as they are. ValueError if max_length is negative or NaN, or the vector is\n"
