@@ -144,6 +144,26 @@ def test_unknown_names_raise_attribute_error(package):
         exec(f"from {package} import Vector9", {})
 
 
+# An AttributeError while the module initialises (a sibling without its table, say), or a module
+# without the name.
+@pytest.mark.parametrize("package, failure", [("lazy_a", "raise AttributeError('no table')"),
+                                              ("lazy_b", "pass")])
+def test_a_lazy_name_whose_module_fails_keeps_the_cause(tmp_path, monkeypatch, package, failure):
+    (tmp_path / package).mkdir()
+    (tmp_path / package / "__init__.py").write_text(
+        "from tavoro._lazy import exports\n"
+        "__getattr__, __dir__ = exports(globals(), {'Thing': ('.broken', 'Thing')})\n")
+    (tmp_path / package / "broken.py").write_text(failure + "\n")
+    monkeypatch.syspath_prepend(str(tmp_path))
+    try:
+        with pytest.raises(ImportError, match=f"^cannot import name 'Thing' from '{package}': ") as info:
+            exec(f"from {package} import Thing", {})
+        assert isinstance(info.value.__cause__, AttributeError)
+    finally:
+        for name in (package, f"{package}.broken"):
+            sys.modules.pop(name, None)
+
+
 def stub_all(package):
     """The __all__ that type checkers read: the package's stub, or its source where it has none."""
     path = PACKAGE / package / "__init__.pyi"
