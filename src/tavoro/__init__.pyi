@@ -3,8 +3,8 @@
 from tavoro import audio_device as audio_device
 from tavoro.audio_stream.audio_stream import AudioStream as AudioStream
 from tavoro.color.color import Color as Color
+from tavoro.colors import Palette
 from tavoro.colors.colors import Colors as Colors
-from tavoro.colors.colors import colors as colors
 from tavoro.glyph_info.glyph_info import GlyphInfo as GlyphInfo
 from tavoro.music.music import Music as Music
 from tavoro.rect.rect import Rect as Rect
@@ -12,6 +12,9 @@ from tavoro.sound.sound import Sound as Sound
 from tavoro.vector2.vector2 import Vector2 as Vector2
 from tavoro.vector3.vector3 import Vector3 as Vector3
 from tavoro.vector4.vector4 import Vector4 as Vector4
+
+# The subpackage tavoro.colors, which reads and writes as the ready palette.
+colors: Palette
 
 __all__ = [
     "Vector2",

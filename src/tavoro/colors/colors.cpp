@@ -21,6 +21,7 @@ namespace tavoro {
 namespace {
 
 constexpr const char* get_count_message = "get() takes 1 or 2 positional arguments (%zd given)";
+constexpr const char* mirror_message = "_mirror() takes a dict";
 
 using P = Colors;
 
@@ -44,6 +45,20 @@ int make_row_arguments() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The mirror: a namespace, the package tavoro.colors, that holds the ready palette's entries
+// under their names, so that the package reads as the palette with a plain dict look-up. Every
+// store into the ready palette is copied there, whichever way it is made.
+
+P* ready = nullptr;  // the module's `colors`, held for good: the mirror follows this object
+PyObject* mirror = nullptr;
+PyObject* names = nullptr;  // the names, in palette order, made once when the module executes
+
+int reflect(P* self, std::size_t row) {
+    if (self != ready || !mirror) return 0;
+    return PyDict_SetItem(mirror, PyTuple_GET_ITEM(names, row), self->entries[row]);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Construction and destruction
 
 PyObject* allocate(PyTypeObject* type) {
@@ -62,6 +77,7 @@ bool fill(P* self) {
         PyObject* color = PyObject_Call(color_type, row_arguments[i], nullptr);
         if (!color) return false;
         Py_SETREF(self->entries[i], color);
+        if (reflect(self, i) < 0) return false;
     }
     return true;
 }
@@ -146,7 +162,7 @@ int set_entry(PyObject* self, PyObject* value, void* row) {
         return -1;
     }
     Py_SETREF(as_colors(self)->entries[row_of(row)], Py_NewRef(value ? value : Py_None));
-    return 0;
+    return reflect(as_colors(self), row_of(row));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -217,9 +233,6 @@ Py_ssize_t length(PyObject*) { return palette_size; }
 
 // `name in colors`, by exact name as [] takes it.
 int contains(PyObject*, PyObject* key) { return find_row(key, false) >= 0; }
-
-// The names, in palette order, made once when the module executes.
-PyObject* names = nullptr;
 
 PyObject* iterate(PyObject*) { return PyObject_GetIter(names); }
 
@@ -322,6 +335,25 @@ int become_mapping() {
     return 0;
 }
 
+// _mirror(namespace): from now on `namespace` holds the ready palette's entries by name.
+PyObject* mirror_into(PyObject*, PyObject* target) {
+    if (!PyDict_Check(target)) {
+        PyErr_SetString(PyExc_TypeError, mirror_message);
+        return nullptr;
+    }
+    Py_XSETREF(mirror, Py_NewRef(target));
+    for (std::size_t i = 0; i < palette_size; ++i)
+        if (reflect(ready, i) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyMethodDef functions[] = {
+    {"_mirror", mirror_into, METH_O,
+     "_mirror($module, namespace, /)\n--\n\nKeeps the dict namespace holding the entries of "
+     "`colors` under their names from now on, as the package tavoro.colors reads them."},
+    {},
+};
+
 // The ready instance, made last, once Color is bound.
 int make_ready_instance(PyObject* module) {
     if (become_mapping() < 0) return -1;
@@ -341,8 +373,9 @@ int make_ready_instance(PyObject* module) {
     }
     if (make_row_arguments() < 0) return -1;
     frame::Ref colors(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&type)));
-    if (!colors) return -1;
-    return PyModule_AddObjectRef(module, "colors", colors.get());
+    if (!colors || PyModule_AddObjectRef(module, "colors", colors.get()) < 0) return -1;
+    if (!ready) ready = as_colors(colors.release());
+    return PyModule_AddFunctions(module, functions);
 }
 
 // Colors has no native table: nothing outside this module calls into it.
