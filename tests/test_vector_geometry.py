@@ -1,7 +1,9 @@
 """Geometry of the vector types: rotation, angles, interpolation, reflection, projection, length
 control and polar form, with their edges; and lengths across the whole 32-bit range."""
 
+import decimal
 import math
+import random
 import struct
 
 import pytest
@@ -113,6 +115,57 @@ def test_vector2_angle_is_signed_within_a_half_turn(a, b, expected):
 @pytest.mark.parametrize("b, expected", [((0, -3, 0), 90), ((-2, 0, 0), 180), ((5, 0, 0), 0), ((1, 1, 0), 45)])
 def test_vector3_angle_is_unsigned(b, expected):
     assert math.isclose(Vector3(1, 0, 0).angle_to(Vector3(*b)), expected, abs_tol=1e-12)
+
+
+def decimal_pi(digits):
+    """π to `digits` significant digits, by the series of the decimal module's documentation."""
+    with decimal.localcontext() as context:
+        context.prec = digits + 2
+        three = decimal.Decimal(3)
+        lasts, t, total, n, na, d, da = 0, three, 3, 1, 0, 0, 24
+        while total != lasts:
+            lasts = total
+            n, na = n + na, na + 8
+            d, da = d + da, da + 32
+            t = (t * n) / d
+            total += t
+        return +total
+
+
+def exact_turn(x):
+    """cos and sin of the double x, from x reduced modulo π/2 in 700 digits (x itself is exact
+    there: the large doubles are integers of at most 309 digits)."""
+    with decimal.localcontext() as context:
+        context.prec = 700
+        quarter = decimal_pi(700) / 2
+        d = decimal.Decimal(x)
+        k = (d / quarter).to_integral_value(decimal.ROUND_HALF_EVEN)
+        rest = float(d - quarter * k)
+    c, s = math.cos(rest), math.sin(rest)
+    return [(c, s), (-s, c), (-c, -s), (s, -c)][int(k) % 4]
+
+
+# Up to about 1e9 radians the old conversion through degrees was right to 32 bits; past that it
+# drifted, and from 1e14 on it was plainly wrong. 6381956970095103 · 2^797 is the double closest
+# to a multiple of π/2.
+LARGE_RADIANS = [1025.0, 1e9, 2.0**40 + 0.5, 1e14, 1e17, 1e22, 1e100, 1e200, 1e300,
+                 1.7976931348623157e308, 6381956970095103 * 2.0**797,
+                 *(random.Random(7).uniform(1, 2) * 2.0**k for k in range(11, 1024, 13))]
+
+
+@pytest.mark.parametrize("sign", [1, -1])
+def test_large_radians_turn_by_the_exact_double(sign):
+    wrong = []
+    for x in LARGE_RADIANS:
+        c, s = exact_turn(sign * x)
+        for got in (tuple(Vector2(1, 0).get_rotated_rad(sign * x)),
+                    tuple(Vector3(1, 0, 0).get_rotated_z_rad(sign * x))[:2]):
+            if not all(math.isclose(a, b, rel_tol=2**-23, abs_tol=1e-300) for a, b in zip(got, (c, s))):
+                wrong.append((sign * x, got, (c, s)))
+    assert wrong == []
+    axis = Vector3(1, 2, 3).get_rotated_rad(1e17, Vector3(0, 0, 1))
+    c, s = exact_turn(1e17)
+    assert close(axis, c - 2 * s, s + 2 * c, 3)
 
 
 # ---------------------------------------------------------------------------------------------
