@@ -3,7 +3,11 @@ clip_line: results, argument forms and the edges (negative sizes, NaN, infinitie
 rectangles)."""
 
 import math
+import random
+import struct
+from fractions import Fraction
 
+import numpy
 import pytest
 
 from tavoro.rect.rect import Rect
@@ -254,12 +258,93 @@ def test_clip_line_forms(args):
         ((10.5, 0, 10.5, 10), ()),
         ((NAN, 0, 5, 5), ()),
         ((-INF, 5, INF, 5), ()),
+        ((-1e308, 5, 1e308, 5), ((0, 5), (10, 5))),
         ((0, 0, 5, 5, ), ((0, 0), (5, 5))),
     ],
 )
 def test_clip_line_results(line, expected):
     result = Rect(0, 0, 10, 10).clip_line(*line)
     assert tuple(tuple(p) for p in result) == expected
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def nearest_float32(q):
+    """The float nearest to the rational q, ties to even (a double between would round twice)."""
+    f = numpy.float32(float(q))
+    for _ in range(3):
+        up, down = numpy.nextafter(f, numpy.float32(INF)), numpy.nextafter(f, numpy.float32(-INF))
+        odd = int(f.view(numpy.uint32)) & 1
+        mid_up, mid_down = (Fraction(float(f)) + Fraction(float(up))) / 2, (Fraction(float(f)) + Fraction(float(down))) / 2
+        if q > mid_up or (q == mid_up and odd):
+            f = up
+        elif q < mid_down or (q == mid_down and odd):
+            f = down
+        else:
+            break
+    return float(f)
+
+
+def exact_clip(edges, line):
+    """clip_line in rational arithmetic: the ends as given, a cut on its edge and the other
+    coordinate rounded once."""
+    low, high = [Fraction(edges[0]), Fraction(edges[1])], [Fraction(edges[2]), Fraction(edges[3])]
+    p1, p2 = [Fraction(line[0]), Fraction(line[1])], [Fraction(line[2]), Fraction(line[3])]
+    t0, t1, cut0, cut1 = Fraction(0), Fraction(1), None, None
+    for i in range(2):
+        d = p2[i] - p1[i]
+        if d == 0:
+            if not low[i] <= p1[i] <= high[i]:
+                return ()
+            continue
+        t_low, t_high = (low[i] - p1[i]) / d, (high[i] - p1[i]) / d
+        (t_in, e_in), (t_out, e_out) = ((t_low, low[i]), (t_high, high[i]))[::1 if d > 0 else -1]
+        if t_in > t0:
+            t0, cut0 = t_in, (i, e_in)
+        if t_out < t1:
+            t1, cut1 = t_out, (i, e_out)
+    if t0 > t1:
+        return ()
+
+    def point(t, cut, end):
+        if cut is None:
+            return tuple(f32(c) for c in end)
+        i, edge = cut
+        out = [0.0, 0.0]
+        out[i] = float(edge)
+        out[1 - i] = nearest_float32(p1[1 - i] + t * (p2[1 - i] - p1[1 - i]))
+        return tuple(out)
+
+    return point(t0, cut0, line[:2]), point(t1, cut1, line[2:])
+
+
+def segments(scale, count, rng):
+    """Segments through points near the rectangle, with ends about `scale` away (some ends near
+    the rectangle, some segments missing it)."""
+    for _ in range(count):
+        ax, ay, angle = rng.uniform(-3, 13), rng.uniform(-3, 13), rng.uniform(0, 2 * math.pi)
+        dx, dy = math.cos(angle), math.sin(angle)
+        if rng.random() < 0.2:
+            dx, dy = (1, 0) if rng.random() < 0.5 else (0, -1)
+        k1 = 0 if rng.random() < 0.2 else scale * rng.uniform(0.5, 1)
+        k2 = scale * rng.uniform(0.5, 1)
+        yield ax - dx * k1, ay - dy * k1, ax + dx * k2, ay + dy * k2
+
+
+@pytest.mark.parametrize("scale", [1, 1e6, 1e12, 1e15, 1e20, 1e50, 1e100, 1e200, 1e300, 1e308])
+@pytest.mark.parametrize("rect", [(0, 0, 10, 10), (-3.3, 1.7, 7.1, 0.2)])
+def test_clip_line_is_exact_at_every_scale(scale, rect):
+    r = Rect(*rect)
+    edges = (r.x, r.y, r.right, r.bottom)
+    wrong = []
+    for line in segments(scale, 150, random.Random(hash((scale, rect)) & 0xffff)):
+        got = tuple(tuple(p) for p in r.clip_line(*line))
+        want = exact_clip(edges, line)
+        if got != want:
+            wrong.append((line, got, want))
+    assert wrong == []
 
 
 def test_clip_line_on_odd_rectangles():
