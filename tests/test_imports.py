@@ -138,18 +138,17 @@ def test_the_package_reads_and_writes_as_the_palette():
     import tavoro.colors.colors as m
     from tavoro.color.color import Color
 
-    colors, palette = tavoro.colors, m.colors
-    tint, red = Color(1, 2, 3, 4), palette.Red
+    colors, palette, tint = tavoro.colors, m.colors, Color(1, 2, 3, 4)
+    red = palette.Red
     try:
-        colors.Red = tint  # through the package
-        assert palette.Red is tint and colors.Red is tint
-        palette.Red = red  # through the palette itself
+        colors.Red = tint  # through the package, then through the palette itself
+        assert palette.Red is tint is colors.Red
+        palette.Red = red
         assert colors.Red is red
         del colors.Red
-        assert palette.Red is None and colors.Red is None
+        assert palette.Red is None is colors.Red
         with pytest.raises(TypeError, match="^Cannot convert tuple to tavoro.color.color.Color$"):
             colors.Red = (1, 2, 3, 4)
-        assert colors.Red is None
         palette.__init__()
         assert colors.Red is palette.Red and colors.Red == red
     finally:
@@ -169,11 +168,10 @@ def test_unknown_names_raise_attribute_error(package):
         exec(f"from {package} import Vector9", {})
 
 
-# An AttributeError while the module initialises (a sibling without its table, say), or a module
-# without the name.
 @pytest.mark.parametrize("package, failure", [("lazy_a", "raise AttributeError('no table')"),
                                               ("lazy_b", "pass")])
 def test_a_lazy_name_whose_module_fails_keeps_the_cause(tmp_path, monkeypatch, package, failure):
+    # An AttributeError while the module initialises (a sibling without its table), or no name.
     (tmp_path / package).mkdir()
     (tmp_path / package / "__init__.py").write_text(
         "from tavoro._lazy import exports\n"

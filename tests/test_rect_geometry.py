@@ -272,39 +272,30 @@ def f32(x):
 
 
 def nearest_float32(q):
-    """The float nearest to the rational q, ties to even (a double between would round twice)."""
+    """The float nearest to the rational q, ties to even (through a double it could round twice)."""
     f = numpy.float32(float(q))
-    for _ in range(3):
-        up, down = numpy.nextafter(f, numpy.float32(INF)), numpy.nextafter(f, numpy.float32(-INF))
-        odd = int(f.view(numpy.uint32)) & 1
-        mid_up, mid_down = (Fraction(float(f)) + Fraction(float(up))) / 2, (Fraction(float(f)) + Fraction(float(down))) / 2
-        if q > mid_up or (q == mid_up and odd):
-            f = up
-        elif q < mid_down or (q == mid_down and odd):
-            f = down
-        else:
-            break
+    for toward in (INF, -INF):
+        g = numpy.nextafter(f, numpy.float32(toward))
+        middle = (Fraction(float(f)) + Fraction(float(g))) / 2
+        if (q > middle if toward > 0 else q < middle) or (q == middle and int(f.view(numpy.uint32)) & 1):
+            return float(g)
     return float(f)
 
 
 def exact_clip(edges, line):
-    """clip_line in rational arithmetic: the ends as given, a cut on its edge and the other
+    """clip_line in rational arithmetic: the ends as given, a cut on its edge with the other
     coordinate rounded once."""
-    low, high = [Fraction(edges[0]), Fraction(edges[1])], [Fraction(edges[2]), Fraction(edges[3])]
-    p1, p2 = [Fraction(line[0]), Fraction(line[1])], [Fraction(line[2]), Fraction(line[3])]
-    t0, t1, cut0, cut1 = Fraction(0), Fraction(1), None, None
-    for i in range(2):
+    low, high = map(Fraction, edges[:2]), map(Fraction, edges[2:])
+    p1, p2 = [Fraction(c) for c in line[:2]], [Fraction(c) for c in line[2:]]
+    (t0, cut0), (t1, cut1) = (Fraction(0), None), (Fraction(1), None)
+    for i, lo, hi in zip((0, 1), low, high):
         d = p2[i] - p1[i]
-        if d == 0:
-            if not low[i] <= p1[i] <= high[i]:
-                return ()
-            continue
-        t_low, t_high = (low[i] - p1[i]) / d, (high[i] - p1[i]) / d
-        (t_in, e_in), (t_out, e_out) = ((t_low, low[i]), (t_high, high[i]))[::1 if d > 0 else -1]
-        if t_in > t0:
-            t0, cut0 = t_in, (i, e_in)
-        if t_out < t1:
-            t1, cut1 = t_out, (i, e_out)
+        if d == 0 and not lo <= p1[i] <= hi:
+            return ()
+        if d != 0:
+            (t_in, e_in), (t_out, e_out) = sorted([((lo - p1[i]) / d, lo), ((hi - p1[i]) / d, hi)])
+            t0, cut0 = max((t0, cut0), (t_in, (i, e_in)), key=lambda t: t[0])
+            t1, cut1 = min((t1, cut1), (t_out, (i, e_out)), key=lambda t: t[0])
     if t0 > t1:
         return ()
 
@@ -312,10 +303,8 @@ def exact_clip(edges, line):
         if cut is None:
             return tuple(f32(c) for c in end)
         i, edge = cut
-        out = [0.0, 0.0]
-        out[i] = float(edge)
-        out[1 - i] = nearest_float32(p1[1 - i] + t * (p2[1 - i] - p1[1 - i]))
-        return tuple(out)
+        other = nearest_float32(p1[1 - i] + t * (p2[1 - i] - p1[1 - i]))
+        return (float(edge), other) if i == 0 else (other, float(edge))
 
     return point(t0, cut0, line[:2]), point(t1, cut1, line[2:])
 

@@ -70,6 +70,10 @@ class Palette(_types.ModuleType):
         return _palette.values()
 
 
+# The palette's own bound methods in the namespace, found before the type's: a call goes
+# straight to the palette.
+get, keys, items, values = _palette.get, _palette.keys, _palette.items, _palette.values
+
 _abc.Mapping.register(Palette)
 colors._mirror(globals())
 _sys.modules[__name__].__class__ = Palette

@@ -113,10 +113,10 @@ void clip(rl::Rectangle& r, const double (&o)[4]) {
 // out as a zero-size rectangle at the centre of `o`.
 void fit(rl::Rectangle& r, const double (&o)[4]) {
     double w = std::fabs(r.width), h = std::fabs(r.height);
-    // Tested before dividing: a zero side of both would make the ratio 0 / 0.
-    bool no_size = (w == 0 && h == 0) || o[2] == 0 || o[3] == 0;
-    double ratio = no_size ? 1 : most(w / std::fabs(o[2]), h / std::fabs(o[3]));
-    if (no_size || std::isinf(ratio)) w = h = 0, ratio = 1;
+    double ratio = most(w / std::fabs(o[2]), h / std::fabs(o[3]));
+    if (w == 0 && h == 0) ratio = std::numeric_limits<double>::infinity();
+    // A zero side of both makes the ratio 0 / 0, which is no size either.
+    if (std::isinf(ratio) || (ratio != ratio && (o[2] == 0 || o[3] == 0))) w = h = 0, ratio = 1;
     w /= ratio, h /= ratio;
     r = Box({o[0] + o[2] * 0.5 - w * 0.5, o[1] + o[3] * 0.5 - h * 0.5, w, h}).raw();
 }

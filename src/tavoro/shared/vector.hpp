@@ -396,16 +396,16 @@ double squared_length(const Floats<V>& a) {
 template <class V>
 float length32(const Floats<V>& a) { return static_cast<float>(std::sqrt(squared_length<V>(a))); }
 
-// Divided by the 32-bit length in double. A length outside the normal 32-bit range divides by
-// the double root instead: narrowed, it would be infinite near the largest float, and among the
-// subnormals too coarse to give a unit vector.
+// Divided by the 32-bit length in double. A length outside the normal 32-bit range (its square
+// outside [2^-252, 2^254]) divides by the double root instead: narrowed, it would be infinite
+// near the largest float, and among the subnormals too coarse to give a unit vector.
 template <class V>
 Floats<V> normalized(const Floats<V>& a) {
     double squares = squared_length<V>(a);
     if (squares == 0.0) return {};
     double root = std::sqrt(squares);
-    float narrow = static_cast<float>(root);
-    double k = 1.0 / (std::isnormal(narrow) ? static_cast<double>(narrow) : root);
+    bool normal = squares >= 0x1p-252 && squares <= 0x1p254;
+    double k = 1.0 / (normal ? static_cast<double>(static_cast<float>(root)) : root);
     return each<V>(a, [k](float c) { return static_cast<float>(static_cast<double>(c) * k); });
 }
 

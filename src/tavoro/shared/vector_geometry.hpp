@@ -382,7 +382,11 @@ bool move_towards(Floats<V>& out, const Floats<V>& a, V* target, double max_dist
         out = goal;
         return true;
     }
-    double k = max_distance / distance;
+    double k = max_distance / distance;  // infinite at the target itself, or for -inf
+    if (std::isfinite(k)) {
+        out = narrow<V>(combine<V>(from, 1.0, step, k));
+        return true;
+    }
     for (int i = 0; i < V::size; ++i)
         if (step[i] != 0.0) from[i] += step[i] * k;
     out = narrow<V>(from);
