@@ -549,6 +549,19 @@ def test_get_refuses_other_arguments(args, kwargs):
         colors.get(*args, **kwargs)
 
 
+def test_palette_is_a_mapping_whose_views_follow_the_entries():
+    import collections.abc
+
+    palette = Colors()
+    assert isinstance(palette, collections.abc.Mapping)
+    for made in (dict(palette), {**palette}, dict(palette.items())):
+        assert list(made) == NAMES and all(made[name] is getattr(palette, name) for name in NAMES)
+    values = palette.values()
+    palette.Red = None
+    assert list(palette.keys()) == NAMES and None in values and len(values) == 152
+    assert "Red" in palette and "red" not in palette and 1 not in palette
+
+
 def test_names_differ_in_more_than_case():
     assert len({name.lower() for name in colors}) == 152
 

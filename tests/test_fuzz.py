@@ -723,6 +723,17 @@ def test_rect_clip_line_keeps_the_part_inside(rect, line):
         assert not r.collide_point(line[:2]) and not r.collide_point(line[2:])
 
 
+@FUZZ
+@given(rect=st.lists(st.floats(width=32, allow_nan=False), min_size=4, max_size=4),
+       line=st.lists(st.floats(allow_nan=False, allow_infinity=False), min_size=4, max_size=4))
+def test_rect_clip_line_cuts_on_an_edge_at_any_scale(rect, line):
+    r = Rect(*rect)
+    for point, end in zip(r.clip_line(*line), (line[:2], line[2:])):
+        assert r.collide_point(point) or math.inf in map(abs, point)
+        x, y = point
+        assert (x, y) == (f32(end[0]), f32(end[1])) or x in (r.x, r.right) or y in (r.y, r.bottom)
+
+
 # Typed sample buffers, sub-buffers, the mix capture and path-likes
 
 

@@ -16,7 +16,8 @@ from conftest import MODULE_PATHS
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PACKAGE = ROOT / "src" / "tavoro"
 
-# Each top-level name and the module that defines it.
+# Each top-level name and the module that defines it; `colors` is the subpackage itself, which
+# reads as its module's palette.
 NAMES = {
     "Vector2": "tavoro.vector2.vector2",
     "Vector3": "tavoro.vector3.vector3",
@@ -24,7 +25,7 @@ NAMES = {
     "Rect": "tavoro.rect.rect",
     "Color": "tavoro.color.color",
     "Colors": "tavoro.colors.colors",
-    "colors": "tavoro.colors.colors",
+    "colors": "tavoro.colors",
     "AudioStream": "tavoro.audio_stream.audio_stream",
     "Sound": "tavoro.sound.sound",
     "Music": "tavoro.music.music",
@@ -33,7 +34,7 @@ NAMES = {
 DRAWING = ["Image", "Window", "Key", "MouseButton", "Camera2D", "draw"]
 SUBPACKAGE_TYPES = {
     "vector2": ["Vector2"], "vector3": ["Vector3"], "vector4": ["Vector4"], "rect": ["Rect"],
-    "color": ["Color"], "colors": ["Colors", "colors"], "image": ["Image"],
+    "color": ["Color"], "colors": ["Colors"], "image": ["Image"],
     "glyph_info": ["GlyphInfo"], "audio_stream": ["AudioStream"], "sound": ["Sound"],
     "music": ["Music"], "window": ["Key", "MouseButton", "Window"],
 }
@@ -83,7 +84,8 @@ def test_top_level_names_are_the_modules_own(name):
 
     namespace = {}
     exec(f"from tavoro import {name}", namespace)
-    assert namespace[name] is getattr(importlib.import_module(NAMES[name]), name)
+    module = importlib.import_module(NAMES[name])
+    assert namespace[name] is (module if name == "colors" else getattr(module, name))
     assert getattr(tavoro, name) is namespace[name]
 
 
@@ -110,28 +112,50 @@ def test_audio_device_is_the_subpackage():
 @pytest.mark.parametrize("first", [
     "",
     "import tavoro.colors.colors",
+    "import tavoro.colors.colors as m",
+    "from tavoro import colors",
     "from tavoro import Colors",
     "from tavoro.colors import Colors",
 ])
-def test_tavoro_colors_is_the_palette_whatever_loaded_first(run_python, first):
+def test_the_module_path_and_the_palette_both_hold_whatever_loaded_first(run_python, first):
     proc = run_python(f"""
         {first}
+        import sys
         import tavoro
+        import tavoro.colors.colors as m
         from tavoro import colors, Colors
-        from tavoro.colors.colors import colors as palette
-        print(type(tavoro.colors).__name__, colors is palette is tavoro.colors,
-              isinstance(colors, Colors))
+        print(type(colors).__name__, m is sys.modules["tavoro.colors.colors"], m.Colors is Colors,
+              colors is tavoro.colors is sys.modules["tavoro.colors"],
+              colors.Tomato is m.colors.Tomato is colors["Tomato"] is colors.get("tomato"),
+              len(colors), list(colors) == list(m.colors), isinstance(colors, Colors))
     """)
-    assert proc.stdout.split() == ["Colors", "True", "True"]
+    assert proc.stdout.split() == ["Palette", "True", "True", "True", "True", "152", "True", "False"]
 
 
-def test_the_palette_name_is_not_rebound():
+def test_the_package_reads_and_writes_as_the_palette():
+    import collections.abc
+
     import tavoro
+    import tavoro.colors.colors as m
+    from tavoro.color.color import Color
 
-    palette = tavoro.colors
-    with pytest.raises(AttributeError, match="keeps its palette 'colors'"):
-        tavoro.colors = 1
-    assert tavoro.colors is palette
+    colors, palette, tint = tavoro.colors, m.colors, Color(1, 2, 3, 4)
+    red = palette.Red
+    try:
+        colors.Red = tint  # through the package, then through the palette itself
+        assert palette.Red is tint is colors.Red
+        palette.Red = red
+        assert colors.Red is red
+        del colors.Red
+        assert palette.Red is None is colors.Red
+        with pytest.raises(TypeError, match="^Cannot convert tuple to tavoro.color.color.Color$"):
+            colors.Red = (1, 2, 3, 4)
+        palette.__init__()
+        assert colors.Red is palette.Red and colors.Red == red
+    finally:
+        palette.Red = red
+    assert isinstance(colors, collections.abc.Mapping) and dict(colors) == dict(palette)
+    assert "Tomato" in dir(colors) and colors.colors is m
 
 
 @pytest.mark.parametrize("package", ["tavoro", "tavoro.vector2"])
@@ -143,6 +167,25 @@ def test_unknown_names_raise_attribute_error(package):
         module.Vector9
     with pytest.raises(ImportError):
         exec(f"from {package} import Vector9", {})
+
+
+@pytest.mark.parametrize("package, failure", [("lazy_a", "raise AttributeError('no table')"),
+                                              ("lazy_b", "pass")])
+def test_a_lazy_name_whose_module_fails_keeps_the_cause(tmp_path, monkeypatch, package, failure):
+    # An AttributeError while the module initialises (a sibling without its table), or no name.
+    (tmp_path / package).mkdir()
+    (tmp_path / package / "__init__.py").write_text(
+        "from tavoro._lazy import exports\n"
+        "__getattr__, __dir__ = exports(globals(), {'Thing': ('.broken', 'Thing')})\n")
+    (tmp_path / package / "broken.py").write_text(failure + "\n")
+    monkeypatch.syspath_prepend(str(tmp_path))
+    try:
+        with pytest.raises(ImportError, match=f"^cannot import name 'Thing' from '{package}': ") as info:
+            exec(f"from {package} import Thing", {})
+        assert isinstance(info.value.__cause__, AttributeError)
+    finally:
+        for name in (package, f"{package}.broken"):
+            sys.modules.pop(name, None)
 
 
 def stub_all(package):
@@ -174,10 +217,12 @@ def test_the_stubs_type_the_new_imports(tmp_path):
         "import tavoro\n"
         "from tavoro import Color, Colors, Rect, Vector2, audio_device, colors\n"
         "from tavoro.glyph_info import GlyphInfo\n"
-        "from tavoro.colors import colors as palette\n"
-        "assert_type(colors, Colors)\n"
+        "import tavoro.colors.colors as m\n"
+        "from tavoro.colors import Palette\n"
+        "assert_type(colors, Palette)\n"
+        "assert_type(colors['Tomato'], Color)\n"
         "assert_type(tavoro.colors.CornflowerBlue, Color)\n"
-        "assert_type(palette, Colors)\n"
+        "assert_type(m.colors, Colors)\n"
         "assert_type(Rect(1, 2, 3, 4).center, Vector2)\n"
         "assert_type(tavoro.Sound.load('x.wav').valid, bool)\n"
         "assert_type(audio_device.ready(), bool)\n"
@@ -195,6 +240,7 @@ def test_the_stubs_type_the_new_imports(tmp_path):
 def test_stubtest_passes_on_the_packages():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(str(path) for path in MODULE_PATHS))
     proc = subprocess.run([sys.executable, "-m", "mypy.stubtest", "--ignore-unused-allowlist",
-                           "--allowlist", ROOT / "tests" / "stubtest_allowlist.txt", "tavoro"],
+                           "--allowlist", ROOT / "tests" / "stubtest_allowlist.txt",
+                           "--allowlist", ROOT / "tests" / "stubtest_package_allowlist.txt", "tavoro"],
                           cwd=ROOT, env=env, capture_output=True, text=True, timeout=600)
     assert proc.returncode == 0, proc.stdout + proc.stderr

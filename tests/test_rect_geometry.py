@@ -3,7 +3,11 @@ clip_line: results, argument forms and the edges (negative sizes, NaN, infinitie
 rectangles)."""
 
 import math
+import random
+import struct
+from fractions import Fraction
 
+import numpy
 import pytest
 
 from tavoro.rect.rect import Rect
@@ -148,6 +152,8 @@ def test_clip_away_from_the_origin_keeps_the_receivers_position():
         ((0, 0, 0, 10), (0, 0, 100, 100), (50, 0, 0, 100)),
         ((0, 0, -10, 20), (0, 0, 100, 100), (25, 0, 50, 100)),
         ((5, 5, 1, 1), (0, 0, 0, 0), (0, 0, 0, 0)),
+        ((0, 0, 0, 5), (0, 0, 0, 10), (0, 5, 0, 0)),
+        ((0, 0, 5, 0), (0, 0, 10, 0), (5, 0, 0, 0)),
     ],
 )
 def test_fit_edges(rect, other, expected):
@@ -252,12 +258,82 @@ def test_clip_line_forms(args):
         ((10.5, 0, 10.5, 10), ()),
         ((NAN, 0, 5, 5), ()),
         ((-INF, 5, INF, 5), ()),
+        ((-1e308, 5, 1e308, 5), ((0, 5), (10, 5))),
         ((0, 0, 5, 5, ), ((0, 0), (5, 5))),
     ],
 )
 def test_clip_line_results(line, expected):
     result = Rect(0, 0, 10, 10).clip_line(*line)
     assert tuple(tuple(p) for p in result) == expected
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def nearest_float32(q):
+    """The float nearest to the rational q, ties to even (through a double it could round twice)."""
+    f = numpy.float32(float(q))
+    for toward in (INF, -INF):
+        g = numpy.nextafter(f, numpy.float32(toward))
+        middle = (Fraction(float(f)) + Fraction(float(g))) / 2
+        if (q > middle if toward > 0 else q < middle) or (q == middle and int(f.view(numpy.uint32)) & 1):
+            return float(g)
+    return float(f)
+
+
+def exact_clip(edges, line):
+    """clip_line in rational arithmetic: the ends as given, a cut on its edge with the other
+    coordinate rounded once."""
+    low, high = map(Fraction, edges[:2]), map(Fraction, edges[2:])
+    p1, p2 = [Fraction(c) for c in line[:2]], [Fraction(c) for c in line[2:]]
+    (t0, cut0), (t1, cut1) = (Fraction(0), None), (Fraction(1), None)
+    for i, lo, hi in zip((0, 1), low, high):
+        d = p2[i] - p1[i]
+        if d == 0 and not lo <= p1[i] <= hi:
+            return ()
+        if d != 0:
+            (t_in, e_in), (t_out, e_out) = sorted([((lo - p1[i]) / d, lo), ((hi - p1[i]) / d, hi)])
+            t0, cut0 = max((t0, cut0), (t_in, (i, e_in)), key=lambda t: t[0])
+            t1, cut1 = min((t1, cut1), (t_out, (i, e_out)), key=lambda t: t[0])
+    if t0 > t1:
+        return ()
+
+    def point(t, cut, end):
+        if cut is None:
+            return tuple(f32(c) for c in end)
+        i, edge = cut
+        other = nearest_float32(p1[1 - i] + t * (p2[1 - i] - p1[1 - i]))
+        return (float(edge), other) if i == 0 else (other, float(edge))
+
+    return point(t0, cut0, line[:2]), point(t1, cut1, line[2:])
+
+
+def segments(scale, count, rng):
+    """Segments through points near the rectangle, with ends about `scale` away (some ends near
+    the rectangle, some segments missing it)."""
+    for _ in range(count):
+        ax, ay, angle = rng.uniform(-3, 13), rng.uniform(-3, 13), rng.uniform(0, 2 * math.pi)
+        dx, dy = math.cos(angle), math.sin(angle)
+        if rng.random() < 0.2:
+            dx, dy = (1, 0) if rng.random() < 0.5 else (0, -1)
+        k1 = 0 if rng.random() < 0.2 else scale * rng.uniform(0.5, 1)
+        k2 = scale * rng.uniform(0.5, 1)
+        yield ax - dx * k1, ay - dy * k1, ax + dx * k2, ay + dy * k2
+
+
+@pytest.mark.parametrize("scale", [1, 1e6, 1e12, 1e15, 1e20, 1e50, 1e100, 1e200, 1e300, 1e308])
+@pytest.mark.parametrize("rect", [(0, 0, 10, 10), (-3.3, 1.7, 7.1, 0.2)])
+def test_clip_line_is_exact_at_every_scale(scale, rect):
+    r = Rect(*rect)
+    edges = (r.x, r.y, r.right, r.bottom)
+    wrong = []
+    for line in segments(scale, 150, random.Random(hash((scale, rect)) & 0xffff)):
+        got = tuple(tuple(p) for p in r.clip_line(*line))
+        want = exact_clip(edges, line)
+        if got != want:
+            wrong.append((line, got, want))
+    assert wrong == []
 
 
 def test_clip_line_on_odd_rectangles():

@@ -2,7 +2,9 @@
 control and polar form, with their edges; and lengths across the whole 32-bit range."""
 
 import math
+import random
 import struct
+from fractions import Fraction
 
 import pytest
 
@@ -43,6 +45,15 @@ def test_length_and_normal_across_the_float32_range(V, c):
     assert v.length_squared() == f32(c) ** 2
     assert tuple(v.get_normalized()) == tuple(mk(V, 1, 0, 0))
     assert close(mk(V, c, c, c).get_normalized(), *[1 / math.sqrt(len(v))] * 3)
+
+
+@both
+@pytest.mark.parametrize("c", [(1, 1, 2), (1, 3, 0), (1, 4, 0), (0.1, 0.2, 0.3)])
+def test_length_is_the_32_bit_root_and_normals_divide_by_it(V, c):
+    v = mk(V, *c)
+    length = f32(math.sqrt(sum(x * x for x in v)))
+    assert v.length == length
+    assert tuple(v.get_normalized()) == tuple(f32(x * (1 / length)) for x in v)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -100,6 +111,47 @@ def test_vector3_angle_is_unsigned(b, expected):
     assert math.isclose(Vector3(1, 0, 0).angle_to(Vector3(*b)), expected, abs_tol=1e-12)
 
 
+def arctan_inverse(n, bits):
+    """arctan(1/n) · 2^bits, by its series in integers."""
+    total, term, k = 0, (1 << bits) // n, 0
+    while term:
+        total += (-1) ** k * (term // (2 * k + 1))
+        term, k = term // (n * n), k + 1
+    return total
+
+
+# π/2 to 2,400 bits (Machin's formula): x / (π/2) for the largest double still has 1,300 right.
+QUARTER_TURN = Fraction(8 * arctan_inverse(5, 2400) - 2 * arctan_inverse(239, 2400), 1 << 2400)
+
+
+def exact_turn(x):
+    """cos and sin of the double x, reduced modulo π/2 as the exact rational it is."""
+    k = round(Fraction(x) / QUARTER_TURN)
+    rest = float(Fraction(x) - k * QUARTER_TURN)
+    c, s = math.cos(rest), math.sin(rest)
+    return [(c, s), (-s, c), (-c, -s), (s, -c)][k % 4]
+
+
+# Up to about 1e9 radians the old conversion through degrees was right to 32 bits; past that it
+# drifted, and from 1e14 on it was plainly wrong. 6381956970095103 · 2^797 is the double closest
+# to a multiple of π/2.
+LARGE_RADIANS = [1025.0, 1e9, 2.0**40 + 0.5, 1e14, 1e17, 1e22, 1e100, 1e200, 1e300,
+                 1.7976931348623157e308, 6381956970095103 * 2.0**797,
+                 *(random.Random(7).uniform(1, 2) * 2.0**k for k in range(11, 1024, 13))]
+
+
+@pytest.mark.parametrize("sign", [1, -1])
+def test_large_radians_turn_by_the_exact_double(sign):
+    wrong = []
+    for x in LARGE_RADIANS:
+        c, s = exact_turn(sign * x)
+        for got in (tuple(Vector2(1, 0).get_rotated_rad(sign * x)),
+                    tuple(Vector3(1, 0, 0).get_rotated_z_rad(sign * x))[:2]):
+            if not all(math.isclose(a, b, rel_tol=2**-23, abs_tol=1e-300) for a, b in zip(got, (c, s))):
+                wrong.append((sign * x, got, (c, s)))
+    assert wrong == []
+
+
 # ---------------------------------------------------------------------------------------------
 # Interpolation
 
@@ -122,6 +174,21 @@ def test_lerp_ends_exactly_and_extrapolates(V, t, expected):
 )
 def test_slerp_turns_the_direction_and_interpolates_the_length(V, a, b, t, expected):
     assert close(mk(V, *a).get_slerp(mk(V, *b), t), *expected)
+
+
+@both
+@pytest.mark.parametrize("t", [1e200, -1e300, 1e306])
+def test_slerp_far_out_keeps_equal_lengths(V, t):
+    assert math.isclose(mk(V, 1, 0, 0).get_slerp(mk(V, 0, 1, 0), t).length, 1, rel_tol=1e-6)
+
+
+@both
+@pytest.mark.parametrize("b, t", [((0, 1, 0), 1e307), ((0, 1, 0), -1e307), ((0, 2, 0), 1e200),
+                                  ((0, 2, 0), 1e39)])
+def test_slerp_refuses_a_turn_or_length_out_of_range(V, b, t):
+    with pytest.raises(ValueError, match="^t is too large for slerp: the turn or the length it "
+                                         "extrapolates to is out of range$"):
+        mk(V, 1, 0, 0).get_slerp(mk(V, *b), t)
 
 
 def test_vector2_slerp_between_opposites_turns_counter_clockwise():
@@ -151,6 +218,20 @@ def test_reflection_and_projection_take_any_non_zero_vector(V, method, a, arg, e
 )
 def test_move_towards(V, max_distance, expected):
     assert tuple(mk(V, 0, 0, 0).get_moved_towards(mk(V, 10, 0, 0), max_distance)) == tuple(mk(V, *expected))
+
+
+# Stepping away: from the target itself there is no way away, and an infinite step is infinite
+# only along the way to the target.
+@both
+@pytest.mark.parametrize(
+    "a, target, max_distance, expected",
+    [((1, 1, 1), (1, 1, 1), -1, (1, 1, 1)), ((1, 1, 1), (1, 1, 1), -inf, (1, 1, 1)),
+     ((1, 1, 1), (2, 1, 1), -inf, (-inf, 1, 1)), ((1, 1, 1), (1, 1, 0), -inf, (1, 1, inf))],
+)
+def test_move_away_leaves_no_nan(V, a, target, max_distance, expected):
+    v = mk(V, *a)
+    assert tuple(v.get_moved_towards(mk(V, *target), max_distance)) == tuple(mk(V, *expected))
+    assert v.to_moved_towards(mk(V, *target), max_distance) is v and tuple(v) == tuple(mk(V, *expected))
 
 
 @both

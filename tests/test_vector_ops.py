@@ -189,8 +189,8 @@ def test_dot_sums_in_32_bits(V):
 
 @both
 def test_length_sums_the_squares_in_double(V):
-    # In 32 bits 1e8 + 1 would round to 1e8 and the length to 1e4.
-    assert mk(V, 1e4, 1, 0).length == math.sqrt(100000001.0)
+    # Summed in 32 bits, these squares round to a sum whose root narrows to another float.
+    assert mk(V, 471326, 495186, 0).length == f32(math.sqrt(471326**2 + 495186**2))
     assert mk(V, 1e4, 1, 0).length_squared() == 100000001.0
 
 

@@ -2,11 +2,9 @@
 
 The package's names load on first use: ``from tavoro import Vector2`` loads the vector module
 alone, and raylib is loaded with the first audio name only. Each type also lives in its own
-module, ``tavoro.<m>.<m>``, and its subpackage ``tavoro.<m>`` re-exports it.
+module, ``tavoro.<m>.<m>``, and its subpackage ``tavoro.<m>`` re-exports it. ``colors`` is the
+subpackage ``tavoro.colors``, which reads and writes as the ready palette of its module.
 """
-
-import sys
-import types
 
 from ._lazy import exports
 
@@ -23,7 +21,7 @@ __getattr__, __dir__ = exports(globals(), {
     "Rect": (".rect.rect", "Rect"),
     "Color": (".color.color", "Color"),
     "Colors": (".colors.colors", "Colors"),
-    "colors": (".colors.colors", "colors"),
+    "colors": (".colors", None),
     "AudioStream": (".audio_stream.audio_stream", "AudioStream"),
     "Sound": (".sound.sound", "Sound"),
     "Music": (".music.music", "Music"),
@@ -36,22 +34,3 @@ __getattr__, __dir__ = exports(globals(), {
     "Camera2D": (".draw.draw", "Camera2D"),
     "draw": (".draw", None),
 })
-
-
-class _Package(types.ModuleType):
-    """The package module. `tavoro.colors` is the palette, as `from tavoro import colors` says,
-    although the import system binds the subpackage of that name here when it first loads."""
-
-    @property
-    def colors(self):
-        palette = self.__dict__.get("colors")
-        return palette if palette is not None else __getattr__("colors")
-
-    @colors.setter
-    def colors(self, value):
-        # Only the import system binds the subpackage here; the palette stays.
-        if value is not sys.modules.get(f"{__name__}.colors"):
-            raise AttributeError(f"module {__name__!r} keeps its palette 'colors'")
-
-
-sys.modules[__name__].__class__ = _Package

@@ -4,8 +4,8 @@ from tavoro import audio_device as audio_device
 from tavoro import draw as draw
 from tavoro.audio_stream.audio_stream import AudioStream as AudioStream
 from tavoro.color.color import Color as Color
+from tavoro.colors import Palette
 from tavoro.colors.colors import Colors as Colors
-from tavoro.colors.colors import colors as colors
 from tavoro.draw.draw import Camera2D as Camera2D
 from tavoro.glyph_info.glyph_info import GlyphInfo as GlyphInfo
 from tavoro.image.image import Image as Image
@@ -18,6 +18,9 @@ from tavoro.vector4.vector4 import Vector4 as Vector4
 from tavoro.window.window import Key as Key
 from tavoro.window.window import MouseButton as MouseButton
 from tavoro.window.window import Window as Window
+
+# The subpackage tavoro.colors, which reads and writes as the ready palette.
+colors: Palette
 
 __all__ = [
     "Vector2",

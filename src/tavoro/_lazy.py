@@ -13,8 +13,14 @@ def exports(namespace, locations):
         if name not in locations:
             raise AttributeError(f"module {package!r} has no attribute {name!r}")
         module_name, attribute = locations[name]
-        module = importlib.import_module(module_name, package)
-        value = module if attribute is None else getattr(module, attribute)
+        try:
+            module = importlib.import_module(module_name, package)
+            value = module if attribute is None else getattr(module, attribute)
+        except AttributeError as error:
+            # As an AttributeError it would read as a missing name: `from package import name`
+            # and hasattr() would swallow it and report only "cannot import name".
+            raise ImportError(f"cannot import name {name!r} from {package!r}: {error}",
+                              name=package) from error
         namespace[name] = value  # later reads find it without coming here
         return value
 

@@ -4,7 +4,8 @@
 //
 // The palette table in colors.hpp drives everything here: the record's slots, one descriptor per
 // row (its closure is the row's index), the colours that __init__ makes, and the look-up by name
-// (colors["Tomato"], colors.get("tomato")), iteration over the names and len().
+// (colors["Tomato"], colors.get("tomato")), iteration over the names, len(), and the mapping's
+// keys(), items() and values() views, so that a Colors is a Mapping from names to entries.
 #include "colors.hpp"
 
 #include "../shared/siblings.hpp"
@@ -14,11 +15,13 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace tavoro {
 namespace {
 
 constexpr const char* get_count_message = "get() takes 1 or 2 positional arguments (%zd given)";
+constexpr const char* mirror_message = "_mirror() takes a dict";
 
 using P = Colors;
 
@@ -42,6 +45,20 @@ int make_row_arguments() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The mirror: a namespace, the package tavoro.colors, that holds the ready palette's entries
+// under their names, so that the package reads as the palette with a plain dict look-up. Every
+// store into the ready palette is copied there, whichever way it is made.
+
+P* ready = nullptr;  // the module's `colors`, held for good: the mirror follows this object
+PyObject* mirror = nullptr;
+PyObject* names = nullptr;  // the names, in palette order, made once when the module executes
+
+int reflect(P* self, std::size_t row) {
+    if (self != ready || !mirror) return 0;
+    return PyDict_SetItem(mirror, PyTuple_GET_ITEM(names, row), self->entries[row]);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Construction and destruction
 
 PyObject* allocate(PyTypeObject* type) {
@@ -60,6 +77,7 @@ bool fill(P* self) {
         PyObject* color = PyObject_Call(color_type, row_arguments[i], nullptr);
         if (!color) return false;
         Py_SETREF(self->entries[i], color);
+        if (reflect(self, i) < 0) return false;
     }
     return true;
 }
@@ -144,14 +162,14 @@ int set_entry(PyObject* self, PyObject* value, void* row) {
         return -1;
     }
     Py_SETREF(as_colors(self)->entries[row_of(row)], Py_NewRef(value ? value : Py_None));
-    return 0;
+    return reflect(as_colors(self), row_of(row));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Look-up by name
 
-// ASCII letters compared without case: the palette's names are ASCII and differ in more than
-// case, which the module checks when it executes.
+// ASCII letters compared without case, every other character as it is: the palette's names are
+// ASCII and differ in more than case, which the module checks when it executes.
 int compare_folded(std::string_view a, std::string_view b) {
     std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -213,8 +231,8 @@ PyObject* subscript(PyObject* self, PyObject* key) {
 
 Py_ssize_t length(PyObject*) { return palette_size; }
 
-// The names, in palette order, made once when the module executes.
-PyObject* names = nullptr;
+// `name in colors`, by exact name as [] takes it.
+int contains(PyObject*, PyObject* key) { return find_row(key, false) >= 0; }
 
 PyObject* iterate(PyObject*) { return PyObject_GetIter(names); }
 
@@ -234,13 +252,35 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject
     return nullptr;
 }
 
+// The views of collections.abc, which read through iteration and [] and so follow the entries.
+PyObject* keys_view = nullptr;
+PyObject* items_view = nullptr;
+PyObject* values_view = nullptr;
+
+template <PyObject** View>
+PyObject* view(PyObject* self, PyObject*) { return PyObject_CallOneArg(*View, self); }
+
 PyMethodDef methods[] = {
     {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(get)),
      METH_FASTCALL | METH_KEYWORDS,
-     "get($self, name, default=None, /)\n--\n\nThe entry whose name matches name ignoring case "
-     "(colors.get(\"tomato\") is colors.Tomato), or default when no name does."},
+     "get($self, name, default=None, /)\n--\n\nThe entry whose name matches name ignoring the "
+     "case of ASCII letters (colors.get(\"tomato\") is colors.Tomato), or default when no name "
+     "does. Other characters match only themselves: no Unicode case folding is done, and the "
+     "names are ASCII."},
+    {"keys", view<&keys_view>, METH_NOARGS,
+     "keys($self, /)\n--\n\nA view of the 152 names, in palette order."},
+    {"items", view<&items_view>, METH_NOARGS,
+     "items($self, /)\n--\n\nA view of the (name, entry) pairs, in palette order."},
+    {"values", view<&values_view>, METH_NOARGS,
+     "values($self, /)\n--\n\nA view of the entries, in palette order."},
     {},
 };
+
+PySequenceMethods sequence_methods = [] {
+    PySequenceMethods m{};
+    m.sq_contains = contains;
+    return m;
+}();
 
 PyMappingMethods mapping_methods = [] {
     PyMappingMethods m{};
@@ -265,10 +305,11 @@ PyTypeObject type = [] {
                                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
                                             Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE);
     t.tp_dealloc = dealloc;
-    t.tp_doc = "The 152 named colors, each a Color; an entry may be replaced by a Color or cleared with None.\nLooked up by name with palette[\"Tomato\"] (exact name) or palette.get(\"tomato\") (any case); iterating gives the names in palette order, and len() is 152.";
+    t.tp_doc = "The 152 named colors, each a Color; an entry may be replaced by a Color or cleared with None.\nA Mapping from names to entries: palette[\"Tomato\"] and `in` take the exact name, palette.get(\"tomato\") ignores the case of ASCII letters; iteration and keys(), items() and values() go in palette order, and len() is 152.";
     t.tp_traverse = traverse;
     t.tp_clear = clear;
     t.tp_as_mapping = &mapping_methods;
+    t.tp_as_sequence = &sequence_methods;
     t.tp_iter = iterate;
     t.tp_methods = methods;
     t.tp_getset = properties.data();
@@ -278,8 +319,44 @@ PyTypeObject type = [] {
     return t;
 }();
 
+// Colors registered as a collections.abc.Mapping, and that module's views bound for keys(),
+// items() and values().
+int become_mapping() {
+    if (values_view) return 0;
+    frame::Ref abc(PyImport_ImportModule("collections.abc"));
+    if (!abc) return -1;
+    frame::Ref mapping(PyObject_GetAttrString(abc.get(), "Mapping"));
+    if (!mapping) return -1;
+    frame::Ref registered(PyObject_CallMethod(mapping.get(), "register", "O", &type));
+    if (!registered) return -1;
+    for (auto [view, name] : {std::pair{&keys_view, "KeysView"}, std::pair{&items_view, "ItemsView"},
+                              std::pair{&values_view, "ValuesView"}})
+        if (!*view && !(*view = PyObject_GetAttrString(abc.get(), name))) return -1;
+    return 0;
+}
+
+// _mirror(namespace): from now on `namespace` holds the ready palette's entries by name.
+PyObject* mirror_into(PyObject*, PyObject* target) {
+    if (!PyDict_Check(target)) {
+        PyErr_SetString(PyExc_TypeError, mirror_message);
+        return nullptr;
+    }
+    Py_XSETREF(mirror, Py_NewRef(target));
+    for (std::size_t i = 0; i < palette_size; ++i)
+        if (reflect(ready, i) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyMethodDef functions[] = {
+    {"_mirror", mirror_into, METH_O,
+     "_mirror($module, namespace, /)\n--\n\nKeeps the dict namespace holding the entries of "
+     "`colors` under their names from now on, as the package tavoro.colors reads them."},
+    {},
+};
+
 // The ready instance, made last, once Color is bound.
 int make_ready_instance(PyObject* module) {
+    if (become_mapping() < 0) return -1;
     if (!names_differ_without_case()) {
         PyErr_SetString(PyExc_RuntimeError, "two palette names differ only in case");
         return -1;
@@ -296,8 +373,9 @@ int make_ready_instance(PyObject* module) {
     }
     if (make_row_arguments() < 0) return -1;
     frame::Ref colors(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(&type)));
-    if (!colors) return -1;
-    return PyModule_AddObjectRef(module, "colors", colors.get());
+    if (!colors || PyModule_AddObjectRef(module, "colors", colors.get()) < 0) return -1;
+    if (!ready) ready = as_colors(colors.release());
+    return PyModule_AddFunctions(module, functions);
 }
 
 // Colors has no native table: nothing outside this module calls into it.

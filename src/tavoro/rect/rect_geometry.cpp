@@ -7,6 +7,7 @@
 // (as collide_point already says). NaN is carried through wherever a value is computed from it;
 // the tests it takes part in are false.
 #include "rect_parts.hpp"
+#include "rect_clip.hpp"
 
 #include "../shared/sequence.hpp"
 
@@ -114,7 +115,8 @@ void fit(rl::Rectangle& r, const double (&o)[4]) {
     double w = std::fabs(r.width), h = std::fabs(r.height);
     double ratio = most(w / std::fabs(o[2]), h / std::fabs(o[3]));
     if (w == 0 && h == 0) ratio = std::numeric_limits<double>::infinity();
-    if (std::isinf(ratio)) w = h = 0, ratio = 1;
+    // A zero side of both makes the ratio 0 / 0, which is no size either.
+    if (std::isinf(ratio) || (ratio != ratio && (o[2] == 0 || o[3] == 0))) w = h = 0, ratio = 1;
     w /= ratio, h /= ratio;
     r = Box({o[0] + o[2] * 0.5 - w * 0.5, o[1] + o[3] * 0.5 - h * 0.5, w, h}).raw();
 }
@@ -249,55 +251,25 @@ bool line_values(PyObject* const* args, Py_ssize_t nargs, double (&line)[4]) {
     return true;
 }
 
-// Narrows the parameter range [t0, t1] of the segment to where p * t <= q holds; false when
-// nothing is left.
-bool narrow(double p, double q, double& t0, double& t1) {
-    if (p == 0) return q >= 0;
-    double t = q / p;
-    if (p < 0) {
-        if (t > t1) return false;
-        if (t > t0) t0 = t;
-    } else {
-        if (t < t0) return false;
-        if (t < t1) t1 = t;
-    }
-    return true;
-}
-
 bool all_finite(std::initializer_list<double> values) {
     for (double v : values)
         if (!std::isfinite(v)) return false;
     return true;
 }
 
-bool any_nan(std::initializer_list<double> values) {
-    for (double v : values)
-        if (v != v) return true;
-    return false;
-}
-
 // The part of the segment inside the rectangle, borders included, as a tuple of two Vector2, or
 // an empty tuple when no point of it is inside (collide_point's rules), or when an end is not
-// finite.
+// finite. An end inside is kept as given; a cut lies on the edge that made it (exact
+// arithmetic, rect_clip.hpp).
 PyObject* clipped_line(const rl::Rectangle& r, const double (&line)[4]) {
     Edges e = edges(r);
-    double x1 = line[0], y1 = line[1], x2 = line[2], y2 = line[3];
-    double dx = x2 - x1, dy = y2 - y1, t0 = 0, t1 = 1;
-    if (!all_finite({x1, y1, x2, y2}) || any_nan({dx, dy, e.x, e.y, e.right, e.bottom}) ||
-        e.right < e.x || e.bottom < e.y ||
-        !narrow(-dx, x1 - e.x, t0, t1) || !narrow(dx, e.right - x1, t0, t1) ||
-        !narrow(-dy, y1 - e.y, t0, t1) || !narrow(dy, e.bottom - y1, t0, t1))
+    double low[2] = {e.x, e.y}, high[2] = {e.right, e.bottom}, a[2], b[2];
+    if (!all_finite({line[0], line[1], line[2], line[3]}) || !(e.right >= e.x) ||
+        !(e.bottom >= e.y) || !exact::clip(line, low, high, a, b))
         return PyTuple_New(0);
-    // An end inside is kept exactly; a cut end is held to the borders, which it lies on but for
-    // rounding (also where rounding lost a tiny part of the segment's direction).
-    auto held = [](double v, double low, double high) { return v < low ? low : (v > high ? high : v); };
-    double ax = t0 == 0 ? x1 : x1 + t0 * dx, ay = t0 == 0 ? y1 : y1 + t0 * dy;
-    double bx = t1 == 1 ? x2 : x1 + t1 * dx, by = t1 == 1 ? y2 : y1 + t1 * dy;
-    ax = held(ax, e.x, e.right), ay = held(ay, e.y, e.bottom);
-    bx = held(bx, e.x, e.right), by = held(by, e.y, e.bottom);
-    frame::Ref a(Vector2::vtable->__pyx_new(ax, ay));
-    frame::Ref b(a ? Vector2::vtable->__pyx_new(bx, by) : nullptr);
-    return b ? PyTuple_Pack(2, a.get(), b.get()) : nullptr;
+    frame::Ref first(Vector2::vtable->__pyx_new(a[0], a[1]));
+    frame::Ref second(first ? Vector2::vtable->__pyx_new(b[0], b[1]) : nullptr);
+    return second ? PyTuple_Pack(2, first.get(), second.get()) : nullptr;
 }
 
 PyObject* clip_line_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,

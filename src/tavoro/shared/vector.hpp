@@ -391,11 +391,21 @@ double squared_length(const Floats<V>& a) {
     return squares;
 }
 
+// The length as a 32-bit float, from the squares summed in double: right across the 32-bit range,
+// and the value `length` reads.
+template <class V>
+float length32(const Floats<V>& a) { return static_cast<float>(std::sqrt(squared_length<V>(a))); }
+
+// Divided by the 32-bit length in double. A length outside the normal 32-bit range (its square
+// outside [2^-252, 2^254]) divides by the double root instead: narrowed, it would be infinite
+// near the largest float, and among the subnormals too coarse to give a unit vector.
 template <class V>
 Floats<V> normalized(const Floats<V>& a) {
     double squares = squared_length<V>(a);
     if (squares == 0.0) return {};
-    double k = 1.0 / std::sqrt(squares);
+    double root = std::sqrt(squares);
+    bool normal = squares >= 0x1p-252 && squares <= 0x1p254;
+    double k = 1.0 / (normal ? static_cast<double>(static_cast<float>(root)) : root);
     return each<V>(a, [k](float c) { return static_cast<float>(static_cast<double>(c) * k); });
 }
 
@@ -636,7 +646,7 @@ template <class V>
 double dot_method(V* self, V* other) { return dot<V>(load(self), load(other)); }
 
 template <class V>
-PyObject* length_of(V* self, void*) { return PyFloat_FromDouble(std::sqrt(squared_length<V>(load(self)))); }
+PyObject* length_of(V* self, void*) { return PyFloat_FromDouble(length32<V>(load(self))); }
 
 template <class V>
 double length_squared(V* self) { return squared_length<V>(load(self)); }
@@ -782,7 +792,7 @@ auto properties(const std::array<const char*, S>& swizzles, Extra... extra) {
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((out[n++] = component_property<V, I>()), ...);
     }(std::make_index_sequence<V::size>{});
-    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length, from the squares summed in double precision.");
+    out[n++] = frame::readonly<"length", length_of<V>>(nullptr, "The length as a 32-bit float, from the squares summed in double precision.");
     for (const char* name : swizzles) {
         out[n] = frame::readonly<"swizzle", swizzle<V>>(const_cast<char*>(name),
                                                     "A new vector of the components named, in that order.");
