@@ -1,6 +1,7 @@
 """The window: its lifecycle (where raylib itself would segfault), frames, screenshots as real
 Images, and input: scripted, recorded and replayed, never read from the terminal."""
 
+import os
 import struct
 import subprocess
 import sys
@@ -73,7 +74,7 @@ else:
 
 
 def run_child(code, **kwargs):
-    env = {"PYTHONPATH": ":".join(map(str, MODULE_PATHS)), "PATH": "/usr/bin:/bin"}
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(map(str, MODULE_PATHS)))
     return subprocess.run([sys.executable, "-c", code], cwd=ROOT, env=env, capture_output=True,
                           text=True, timeout=60, **kwargs)
 
