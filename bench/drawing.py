@@ -103,7 +103,7 @@ def tavoro_cells(repeat):
 
 
 def pygame_cells(repeat):
-    pygame.init()
+    pygame.font.init()  # the whole of pygame.init() would open an audio device too
     surface = pygame.Surface((WIDTH, HEIGHT))
     off, color = pygame.Rect(-100, -100, 16, 16), pygame.Color(200, 40, 40)
     xy = scene(10000)
