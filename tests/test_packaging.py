@@ -5,6 +5,7 @@ LD_LIBRARY_PATH unset and nothing of the work tree on the path. It also carries 
 
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -78,13 +79,68 @@ def test_wheel_holds_the_stubs_and_no_sources(wheel):
     assert not [name for name in names if name.endswith((".cpp", ".hpp", ".map"))]
 
 
-def test_wheel_is_manylinux_with_raylib_inside(wheel):
-    names = zipfile.ZipFile(wheel).namelist()
+def test_wheel_carries_only_what_runs(wheel):
+    names = {name for name in zipfile.ZipFile(wheel).namelist() if not name.endswith("/")}
+    source = ROOT / "src"
+    needed = {str(path.relative_to(source)) for path in (source / "tavoro").rglob("*")
+              if path.suffix in (".py", ".pyi") or path.name == "py.typed"}
+    suffix = f".cpython-{sys.version_info[0]}{sys.version_info[1]}-x86_64-linux-gnu.so"
+    needed |= {f"tavoro/{m}/{m}{suffix}" for m in MODULES}
+    shipped = {name for name in names if not name.startswith(("tavoro.libs/", "tavoro-"))}
+    assert shipped == needed
     assert [name for name in names if name.startswith("tavoro.libs/libraylib")]
-    tag = wheel.name.removesuffix(".whl").split("-")[-1]
-    assert tag.startswith("manylinux_") and tag.endswith("_x86_64")
+
+
+def test_wheel_is_manylinux2014(wheel):
+    tags = wheel.name.removesuffix(".whl").split("-")[-1].split(".")
+    assert tags == ["manylinux2014_x86_64", "manylinux_2_17_x86_64"]
     shown = run([sys.executable, "-m", "auditwheel", "show", wheel]).stdout
-    assert f'is consistent with the following platform tag: "{tag}"' in " ".join(shown.split())
+    assert ('is consistent with the following platform tag: "manylinux_2_17_x86_64"'
+            in " ".join(shown.split()))
+
+
+def check_wheel(*paths):
+    return subprocess.run([sys.executable, ROOT / "scripts" / "check-wheel.py", *paths],
+                          capture_output=True, text=True, timeout=300)
+
+
+def test_wheel_needs_nothing_newer_than_glibc_2_17_and_returns_clean(wheel):
+    proc = check_wheel(wheel)
+    assert (proc.returncode, proc.stdout) == (0, "")
+
+
+def test_the_development_raylib_needs_a_newer_glibc(raylib_prefix):
+    proc = check_wheel(raylib_prefix / "lib" / "libraylib.so")
+    assert proc.returncode == 1 and "is newer than glibc 2.17" in proc.stdout
+
+
+@pytest.mark.parametrize("source, fault", [
+    ('void f(void) { __asm__ volatile("vxorps %%ymm0, %%ymm0, %%ymm0" ::: "xmm0"); }',
+     "f returns with the upper halves of ymm registers dirty"),
+    ('void f(void) { __asm__ volatile("vxorps %%ymm0, %%ymm0, %%ymm0\\n vzeroupper" ::: "xmm0"); }',
+     None),
+    ("extern char __libc_single_threaded; int f(void) { return __libc_single_threaded; }",
+     "__libc_single_threaded (unversioned) is a C library symbol newer than glibc 2.17"),
+    ("extern int puts(const char*); int f(void) { return puts(\"\"); }", None),
+])
+def test_check_wheel_finds_dirty_returns_and_newer_symbols(tmp_path, source, fault):
+    (tmp_path / "f.c").write_text(source)
+    # No C library at link time: its symbols stay unversioned, as a static library leaves them.
+    run(["gcc", "-O2", "-shared", "-fPIC", "-nostdlib", "-o", tmp_path / "f.so", tmp_path / "f.c"])
+    proc = check_wheel(tmp_path / "f.so")
+    assert proc.stdout.splitlines() == ([f"f.so: {fault}"] if fault else [])
+
+
+@pytest.mark.parametrize("model, refused", [("Haswell", False), ("SandyBridge", True)])
+def test_the_wheel_checks_the_processor(environment, tmp_path, model, refused):
+    qemu = shutil.which("qemu-x86_64")
+    if qemu is None:
+        pytest.skip("qemu-x86_64 is not installed (Debian: apt-get install qemu-user)")
+    proc = run([qemu, "-cpu", model, environment, "-I", "-c",
+                "try:\n import tavoro.rect.rect\nexcept ImportError as e: print(e)"],
+               cwd=tmp_path, env=empty_home(tmp_path))
+    assert proc.stdout.strip() == ("tavoro.rect.rect needs an x86-64 processor with AVX2 and FMA; "
+                                   "this one lacks AVX2 and FMA" if refused else "")
 
 
 def test_every_module_imports_and_plays_in_a_new_environment(environment, tmp_path, write_wav):
