@@ -20,3 +20,7 @@ set(CMAKE_C_COMPILER "${TAVORO_ZIG}")
 set(CMAKE_C_COMPILER_ARG1 "cc ${zig_target}")
 set(CMAKE_CXX_COMPILER "${TAVORO_ZIG}")
 set(CMAKE_CXX_COMPILER_ARG1 "c++ ${zig_target}")
+# zig's objects carry debug information whatever the flags (its C++ library's too), four times
+# the size of the code; the wheels leave it out.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT -Wl,--strip-debug)
+set(CMAKE_MODULE_LINKER_FLAGS_INIT -Wl,--strip-debug)
