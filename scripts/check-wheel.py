@@ -22,6 +22,7 @@ C_LIBRARIES = ["libc.so.6", "libm.so.6"]
 
 SYMBOL = re.compile(r"^\s*\d+:\s+\S+\s+\d+\s+\S+\s+\S+\s+\S+\s+(\S+)\s+(\S+)")
 FUNCTION = re.compile(r"^[0-9a-f]+ <(.+)>:$")
+TARGET = re.compile(r"<([^+>]+)(?:\+0x[0-9a-f]+)?>")
 
 
 def tool(*command):
@@ -73,9 +74,15 @@ def is_x86_64(path):
     return "X86-64" in tool("readelf", "-h", str(path))
 
 
+def is_tail_call(instruction, function):
+    """A jump to another function, which returns to this one's caller."""
+    target = TARGET.search(" ".join(instruction[1:])) if instruction[0] == "jmp" else None
+    return bool(target) and target[1] != function
+
+
 def dirty_returns(path):
-    """Functions with a return reached, in address order, after a 256-bit register was used and
-    before vzeroupper cleared them."""
+    """Functions with a return (or a tail call) reached, in address order, after a 256-bit
+    register was used and before vzeroupper cleared them."""
     function, dirty = None, False
     for line in tool("objdump", "-d", "--no-show-raw-insn", "-M", "att", str(path)).splitlines():
         header = FUNCTION.match(line)
@@ -89,7 +96,7 @@ def dirty_returns(path):
             dirty = False
         elif "%ymm" in line:
             dirty = True
-        elif instruction[0].startswith("ret") and dirty:
+        elif dirty and (instruction[0].startswith("ret") or is_tail_call(instruction, function)):
             yield f"{path.name}: {function} returns with the upper halves of ymm registers dirty"
             dirty = False
 

@@ -9,7 +9,8 @@
 #    glibc 2.31) and passes the suite's portable part there, and pip there refuses the aarch64
 #    wheel;
 #  - the aarch64 wheel for 3.13 passes the same part under qemu-aarch64 with Debian's arm64
-#    interpreter (scripts/arm64-python.sh).
+#    interpreter (scripts/arm64-python.sh);
+#  - the benchmark runs through on each of the two.
 #
 # The portable part is the tests that need only the installed package (not the build tree's
 # test-only modules, the build tools or a sound server). The test tools come from PyPI as wheels
@@ -27,7 +28,10 @@ portable_tests=(
     test_siblings.py test_interop.py test_versions.py test_audio_device.py test_audio_output.py
     test_boundary.py
 )
-test_tools=(pytest numpy hypothesis pygame-ce)
+test_tools=(pytest numpy hypothesis pygame-ce PyGLM)
+# The benchmark, run once through for correctness (its timings mean nothing in a root on a busy
+# machine, and less under emulation).
+bench_once=(bench/peers.py --repeat 1 --target 0.0005 --no-write)
 
 wheel_for() {  # wheel_for ARCH: the cp313 wheel of that architecture among those given
     local wheel
@@ -36,11 +40,12 @@ wheel_for() {  # wheel_for ARCH: the cp313 wheel of that architecture among thos
     done
 }
 
-# pinned_tools: the test tools as requirements.txt pins them.
+# pinned_tools: the test tools as requirements.txt and bench/requirements.txt pin them.
 pinned_tools() {
     local tool
     for tool in "${test_tools[@]}"; do
-        grep -m1 "^$tool==" "$root_dir/requirements.txt" || die "requirements.txt pins no $tool"
+        cat "$root_dir/requirements.txt" "$root_dir/bench/requirements.txt" | grep -m1 "^$tool==" \
+            || die "requirements.txt pins no $tool"
     done
 }
 
@@ -65,7 +70,8 @@ download_tools() {
 make_work_dir wheel-check
 
 log "checking the symbols and the ymm returns of ${#@} wheels"
-"$python" "$here/check-wheel.py" "$@" || die "a wheel refers to newer glibc symbols or returns with dirty ymm registers"
+"$python" "$here/check-wheel.py" "$@" \
+    || die "a wheel refers to newer glibc symbols or returns with dirty ymm registers"
 
 # ---------------------------------------------------------------------------
 # x86-64 in the Debian 11 root
@@ -74,12 +80,15 @@ arch=x86_64
 wheel="$(wheel_for "$@")"
 [[ -n "$wheel" ]] || die "no cp313 x86_64 wheel given"
 root="$("$here/bullseye-root.sh" 3.13)"
+# One check at a time in the root.
+exec 8>"$root.check-lock"
+flock 8
 check="$root/opt/check"
 rm -rf "$check"
 mkdir -p "$check/wheels"
 download_tools "$check/wheels" x86_64 31
 cp "$wheel" "$check/wheels/"
-cp -r "$root_dir/tests" "$root_dir/examples" "$check/"
+cp -r "$root_dir/tests" "$root_dir/examples" "$root_dir/bench" "$check/"
 find "$check/tests" -name '*.so' -delete
 mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
 trap 'rc=$?; umount "$root/proc"; (exit $rc); on_exit' EXIT
@@ -93,14 +102,18 @@ in_root pip install --quiet --no-index --find-links /opt/check/wheels tavoro "${
 other="$(arch=aarch64 wheel_for "$@")"
 if [[ -n "$other" ]]; then
     cp "$other" "$check/wheels/"
-    if in_root pip install --quiet --no-deps --no-index "/opt/check/wheels/$(basename "$other")" 2>"$work/refusal"; then
+    if in_root pip install --quiet --no-deps --no-index "/opt/check/wheels/$(basename "$other")" \
+            2>"$work/refusal"; then
         die "pip installed the aarch64 wheel on x86-64"
     fi
-    grep -q "is not a supported wheel on this platform" "$work/refusal" || die "pip failed otherwise: $(cat "$work/refusal")"
+    grep -q "is not a supported wheel on this platform" "$work/refusal" \
+        || die "pip failed otherwise: $(cat "$work/refusal")"
 fi
 log "the portable tests in the Debian 11 root (glibc $(in_root ldd --version | head -n1 | awk '{print $NF}'))"
 in_root sh -c "cd /opt/check/tests && python -m pytest -q -rs -p no:cacheprovider ${portable_tests[*]}" \
     || die "the portable tests failed in the Debian 11 root"
+in_root sh -c "cd /opt/check && python ${bench_once[*]} >/dev/null" \
+    || die "the benchmark failed in the Debian 11 root"
 umount "$root/proc"
 trap on_exit EXIT
 
@@ -118,11 +131,14 @@ cp "$wheel" "$work/aarch64-wheels/"
     --find-links "$work/aarch64-wheels" --target "$work/user/lib/python3.13/site-packages" \
     tavoro "${test_tools[@]}" \
     || die "pip would not install $(basename "$wheel") for aarch64"
-cp -r "$root_dir/tests" "$root_dir/examples" "$work/"
+cp -r "$root_dir/tests" "$root_dir/examples" "$root_dir/bench" "$work/"
 find "$work/tests" -name '*.so' -delete
 log "the portable tests under qemu-aarch64"
 # Installed as the user's site, which the tests' own subprocesses (with a path of their own) keep.
 (cd "$work/tests" && env -u LD_LIBRARY_PATH -u LD_PRELOAD -u PYTHONPATH PYTHONUSERBASE="$work/user" \
     "$prefix/usr/bin/python3.13-emulated" -m pytest -q -rs -p no:cacheprovider "${portable_tests[@]}") \
     || die "the portable tests failed under qemu-aarch64"
+(cd "$work" && env -u LD_LIBRARY_PATH -u LD_PRELOAD -u PYTHONPATH PYTHONUSERBASE="$work/user" \
+    "$prefix/usr/bin/python3.13-emulated" "${bench_once[@]}" >/dev/null) \
+    || die "the benchmark failed under qemu-aarch64"
 finish "the wheels passed"
