@@ -40,7 +40,8 @@ required_modules=(ssl zlib ctypes lzma bz2 decimal _testcapi)
 
 is_complete() {
     [[ -f "$marker" ]] && grep -qxF "$recipe" "$marker" \
-        && [[ -x "$prefix/usr/bin/python$version-emulated" && -f "$prefix/usr/include/python$version/Python.h" ]]
+        && [[ -x "$prefix/usr/bin/python$version-emulated" ]] \
+        && [[ -f "$prefix/usr/include/python$version/Python.h" ]]
 }
 
 reuse_or_lock "arm64 CPython $version" "$prefix"

@@ -24,9 +24,9 @@ PATH="$(dirname "$("$python" -c 'import sys; print(sys.executable)')"):$PATH"
 version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 
 requirements="$root/scripts/wheel-requirements.txt"
-if ! "$python" -c 'import importlib.metadata as m, sys; sys.exit(sys.argv[1] not in open(sys.argv[2]).read().split())' \
-        "ziglang==$("$python" -c 'import importlib.metadata as m; print(m.version("ziglang"))' 2>/dev/null)" \
-        "$requirements"; then
+installed="ziglang==$("$python" -c 'from importlib import metadata; print(metadata.version("ziglang"))' \
+    2>/dev/null)"
+if ! grep -qxF "$installed" "$requirements"; then
     "$python" -m pip install --quiet --disable-pip-version-check -r "$requirements" >&2
 fi
 export TAVORO_ZIG="$("$python" -c 'import pathlib, ziglang; print(pathlib.Path(ziglang.__file__).parent / "zig")')"
