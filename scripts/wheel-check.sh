@@ -13,9 +13,9 @@
 #  - the benchmark runs through on each of the two.
 #
 # The portable part is the tests that need only the installed package (not the build tree's
-# test-only modules, the build tools or a sound server). The test tools come from PyPI as wheels
-# for each system, in the versions requirements.txt pins. PYTHON (the project's environment) runs
-# the checks and downloads. Needs root (chroot).
+# test-only modules, the build tools or a sound server). The test tools come from the package
+# index as wheels for each system, in the versions requirements.txt (and bench/requirements.txt)
+# pin. PYTHON (the project's environment) runs the checks and downloads. Needs root (chroot).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" wheel-check
 
@@ -93,7 +93,7 @@ find "$check/tests" -name '*.so' -delete
 mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
 trap 'rc=$?; umount "$root/proc"; (exit $rc); on_exit' EXIT
 in_root() {
-    chroot "$root" /usr/bin/env -i HOME=/root PATH=/opt/check/venv/bin:/usr/bin:/bin CI="${CI:-}" "$@"
+    chroot "$root" /usr/bin/env -i HOME=/tmp PATH=/opt/check/venv/bin:/usr/bin:/bin CI="${CI:-}" "$@"
 }
 in_root /opt/python/bin/python3 -m venv /opt/check/venv
 log "installing $(basename "$wheel") in the Debian 11 root"
