@@ -117,7 +117,7 @@ $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 # environment with the release toolchain (scripts/build-wheel.sh: zig for glibc 2.17, raylib built
 # the same way, which auditwheel copies into it), tagged manylinux2014.
 WHEEL_ARCHS := $(or $(ARCH),x86_64 aarch64)
-VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
+VERSION = $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
 wheel:
 	@for version in $(WHEEL_VERSIONS); do for arch in $(WHEEL_ARCHS); do \
 		$(MAKE) --no-print-directory wheel-one PY=$$version ARCH=$$arch || exit 1; done; done
