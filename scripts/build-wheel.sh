@@ -25,7 +25,7 @@ version="$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 
 requirements="$root/scripts/wheel-requirements.txt"
 installed="ziglang==$("$python" -c 'from importlib import metadata; print(metadata.version("ziglang"))' \
-    2>/dev/null)"
+    2>/dev/null || true)"
 if ! grep -qxF "$installed" "$requirements"; then
     "$python" -m pip install --quiet --disable-pip-version-check -r "$requirements" >&2
 fi
