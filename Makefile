@@ -26,7 +26,7 @@ endif
 override PY := $(VENV)/bin/python
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
-.PHONY: demo test test-tools build wheel wheel-one clean sanitize fuzz bench
+.PHONY: demo test test-tools build wheel wheel-one wheel-check clean sanitize fuzz bench bench-builds
 
 demo: build $(VENV)/.demo-ready
 	PYTHONPATH=$(MODULES) $(PY) examples/demo.py
@@ -100,6 +100,11 @@ bench: build $(VENV)/.bench-ready
 	PYTHONPATH=$(MODULES) PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
 	PYTHONPATH=$(MODULES) $(PY) bench/drawing.py
 
+# The release wheel against the development build on the vector, rect and audio rows, the two
+# taking turns in one run (bench/builds.py), written to bench/builds.md.
+bench-builds: build $(VENV)/.bench-ready
+	wheel=$$(PYTHON=$(PY) scripts/build-wheel.sh build/bench-wheel) && $(PY) bench/builds.py "$$wheel"
+
 # Pillow, with which the demo draws its run; neither the build nor the tests need it.
 $(VENV)/.demo-ready: examples/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r examples/requirements.txt
@@ -109,14 +114,24 @@ $(VENV)/.bench-ready: bench/requirements.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
 	touch $@
 
-# The wheels users get, in dist/: one for each interpreter, each made by `wheel-one` in that
-# interpreter's virtual environment, built against the same raylib, which auditwheel copies into
-# it, with the manylinux tag its symbols allow.
+# The wheels users get, in dist/: one for each interpreter and each architecture (x86_64 and
+# aarch64, or the one ARCH names), each made by `wheel-one` in that interpreter's virtual
+# environment with the release toolchain (scripts/build-wheel.sh: zig for glibc 2.17, raylib built
+# the same way, which auditwheel copies into it), tagged manylinux2014.
+WHEEL_ARCHS := $(or $(ARCH),x86_64 aarch64)
+VERSION = $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
 wheel:
-	@for version in $(WHEEL_VERSIONS); do $(MAKE) --no-print-directory wheel-one PY=$$version || exit 1; done
+	@for version in $(WHEEL_VERSIONS); do for arch in $(WHEEL_ARCHS); do \
+		$(MAKE) --no-print-directory wheel-one PY=$$version ARCH=$$arch || exit 1; done; done
 
 wheel-one: $(VENV)/.ready
-	PYTHON=$(PY) scripts/build-wheel.sh dist
+	PYTHON=$(PY) TAVORO_TARGET_ARCH=$(or $(ARCH),x86_64) scripts/build-wheel.sh dist
+
+# The wheels tested where users install them (scripts/wheel-check.sh): their symbols and ymm
+# returns, the portable tests in a Debian 11 root and under qemu-aarch64.
+wheel-check: wheel
+	PYTHON=$(PY) scripts/wheel-check.sh $(foreach version,$(WHEEL_VERSIONS),$(foreach arch,$(WHEEL_ARCHS),\
+		dist/tavoro-$(VERSION)-cp$(subst .,,$(version))-cp$(subst .,,$(version))-manylinux2014_$(arch).manylinux_2_17_$(arch).whl))
 
 clean:
 	rm -rf build dist

@@ -340,7 +340,7 @@ def raylib_library():
     with open("/proc/self/maps") as maps:
         for line in maps:
             path = line.split()[-1]
-            if "libraylib.so" in os.path.basename(path):
+            if os.path.basename(path).startswith("libraylib"):
                 return ctypes.CDLL(path)
     raise RuntimeError("raylib's shared library is not loaded")
 

@@ -14,7 +14,12 @@
 #
 #   RAYLIB_PREFIX="$(scripts/build-raylib.sh)"
 #
-# The prefix is ${TAVORO_CACHE:-$HOME/.cache/tavoro}/raylib. A finished build
+# The prefix is ${TAVORO_CACHE:-$HOME/.cache/tavoro}/raylib. A raylib for another
+# toolchain is built when TAVORO_RAYLIB_TOOLCHAIN names a CMake toolchain file
+# (such as scripts/zig-toolchain.cmake, with the variables it reads from the
+# environment): its prefix is raylib-<toolchain>-<TAVORO_TARGET_ARCH>, as in
+# raylib-zig-toolchain-aarch64, and the toolchain file and its compiler's
+# version are part of its recipe. A finished build
 # leaves "$prefix/.complete", which records the recipe and a fingerprint of
 # every installed file; when both still match, the script prints the prefix and
 # exits without touching the network. Anything else there (an interrupted
@@ -31,7 +36,14 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" build-raylib
 
 MIN_VERSION=5.5
-use_cache raylib
+toolchain="${TAVORO_RAYLIB_TOOLCHAIN:-}"
+if [[ -n "$toolchain" ]]; then
+    [[ -f "$toolchain" ]] || die "no toolchain file $toolchain"
+    toolchain="$(cd "$(dirname "$toolchain")" && pwd -P)/$(basename "$toolchain")"
+    use_cache "raylib-$(basename "$toolchain" .cmake)-${TAVORO_TARGET_ARCH:-$(uname -m)}"
+else
+    use_cache raylib
+fi
 
 # Build configuration. The marker records it, so changing anything here
 # invalidates an existing install and triggers a rebuild.
@@ -69,6 +81,11 @@ shopt -s nullglob
 our_patches=("$patch_dir"/*.patch)
 shopt -u nullglob
 recipe="recipe=3 ${cmake_args[*]}"
+if [[ -n "$toolchain" ]]; then
+    cmake_args+=("-DCMAKE_TOOLCHAIN_FILE=$toolchain")
+    recipe+=" toolchain=$(cksum <"$toolchain" | cut -d' ' -f1) arch=${TAVORO_TARGET_ARCH:-}"
+    recipe+=" zig=${TAVORO_ZIG:+$("$TAVORO_ZIG" version)}"
+fi
 if (( ${#our_patches[@]} )); then
     recipe+=" patches=$(cat "${our_patches[@]}" | cksum | cut -d' ' -f1)"
 fi

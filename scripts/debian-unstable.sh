@@ -24,22 +24,36 @@
 # The packages are fetched with apt through a private configuration (its own
 # sources list, lists and cache directories); the system's apt setup is only
 # read, to find this machine's Debian archive and its keyring.
+#
+# TAVORO_DEBIAN_SUITE fetches from another suite (such as trixie) instead, and
+# TAVORO_DEBIAN_ARCH unpacks binary packages of another architecture (such as
+# arm64).
+#
+#   scripts/debian-unstable.sh archive
+#
+# prints the archive's URI alone.
 
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" debian-unstable
 
-usage="usage: $0 source NAME DEST | binary DEST PACKAGE..."
+usage="usage: $0 source NAME DEST | binary DEST PACKAGE... | archive"
 mode="${1:-}"
+suite="${TAVORO_DEBIAN_SUITE:-sid}"
+arch="${TAVORO_DEBIAN_ARCH:-}"
 case "$mode" in
+    archive) (( $# == 1 )) || die "$usage"; names=() ;;
     source) (( $# == 3 )) || die "$usage"; names=("$2"); dest="$3" ;;
     binary) (( $# >= 3 )) || die "$usage"; dest="$2"; names=("${@:3}") ;;
     *) die "$usage" ;;
 esac
+[[ "$suite" =~ ^[a-z-]+$ && "$arch" =~ ^[a-z0-9]*$ ]] || die "not a Debian suite and architecture: $suite $arch"
 for name in "${names[@]}"; do
     [[ "$name" =~ ^[a-z0-9][a-z0-9.+-]+$ ]] || die "not a Debian package name: $name"
 done
-mkdir -p "$dest" || die "cannot create $dest"
-[[ -z "$(ls -A "$dest")" ]] || die "$dest is not empty"
+if [[ "$mode" != archive ]]; then
+    mkdir -p "$dest" || die "cannot create $dest"
+    [[ -z "$(ls -A "$dest")" ]] || die "$dest is not empty"
+fi
 
 make_work_dir source
 
@@ -146,6 +160,7 @@ elif [[ -n "$entry_keyring" ]]; then
     archive_keyring="$entry_keyring"
 fi
 log "Debian archive: $archive_uri${archive_keyring:+ (keyring $archive_keyring)}"
+[[ "$mode" != archive ]] || finish "$archive_uri"
 
 # ---------------------------------------------------------------------------
 # Fetch the packages through a private apt configuration.
@@ -153,15 +168,15 @@ log "Debian archive: $archive_uri${archive_keyring:+ (keyring $archive_keyring)}
 apt_dir="$work/apt"
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/download"
 kind=deb-src
-index='*_sid_*Sources*'
+index="*_${suite}_*Sources*"
 if [[ "$mode" == binary ]]; then
     kind=deb
-    index='*_sid_*Packages*'
+    index="*_${suite}_*Packages*"
 fi
 if [[ -n "$archive_keyring" ]]; then
-    echo "$kind [signed-by=$archive_keyring] $archive_uri sid main" >"$apt_dir/sources.list"
+    echo "$kind [signed-by=$archive_keyring] $archive_uri $suite main" >"$apt_dir/sources.list"
 else
-    echo "$kind $archive_uri sid main" >"$apt_dir/sources.list"
+    echo "$kind $archive_uri $suite main" >"$apt_dir/sources.list"
 fi
 apt_opts=(
     -o "Dir::Etc::sourcelist=$apt_dir/sources.list"
@@ -169,6 +184,9 @@ apt_opts=(
     -o "Dir::State::Lists=$apt_dir/lists"
     -o "Dir::Cache=$apt_dir/cache"
 )
+if [[ -n "$arch" ]]; then
+    apt_opts+=(-o "APT::Architecture=$arch" -o "APT::Architectures=$arch")
+fi
 # apt downloads as the unprivileged _apt user when run as root.
 if (( EUID == 0 )) && id -u _apt >/dev/null 2>&1; then
     chown -R _apt "$apt_dir" "$work/download"
@@ -185,7 +203,7 @@ apt_update() {
         && compgen -G "$apt_dir/lists/$index" >/dev/null
 }
 
-log "fetching the list of Debian unstable packages ($kind)"
+log "fetching the list of Debian $suite packages ($kind${arch:+, $arch})"
 if ! apt_update; then
     if grep -qE 'NO_PUBKEY|EXPKEYSIG|KEYEXPIRED|not signed|signature' "$work/apt-update.log" \
         && (( EUID == 0 )); then
@@ -198,9 +216,9 @@ if ! apt_update; then
         apt-get install -y --only-upgrade debian-archive-keyring \
             || apt-get install -y debian-archive-keyring \
             || die "could not install debian-archive-keyring"
-        apt_update || die "apt-get update for $archive_uri sid failed even with the current debian-archive-keyring (see the log above)"
+        apt_update || die "apt-get update for $archive_uri $suite failed even with the current debian-archive-keyring (see the log above)"
     else
-        die "apt-get update for $archive_uri sid failed (see the log above)"
+        die "apt-get update for $archive_uri $suite failed (see the log above)"
     fi
 fi
 

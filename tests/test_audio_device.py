@@ -24,7 +24,7 @@ def raylib():
     import tavoro.audio_device.audio_device  # noqa: F401  (loads raylib)
 
     with open("/proc/self/maps") as maps:
-        path = next(line.split()[-1] for line in maps if "libraylib.so" in line)
+        path = next(line.split()[-1] for line in maps if "libraylib" in line)
     library = ctypes.CDLL(path)
     library.TraceLog.restype = None
     library.SetTraceLogLevel.argtypes = [ctypes.c_int]
@@ -135,7 +135,7 @@ def test_handlers_may_call_audio_while_sounds_play(run_python, tmp_path):
                 stream.playing
         log = logging.getLogger("tavoro.raylib")
         log.addHandler(Busy()); log.propagate = False
-        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib.so" in l)
+        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib" in l)
         def spam():
             for i in range(400):
                 raylib.TraceLog(4, b"TEST: %d", i)

@@ -415,7 +415,12 @@ class MallInfo2(ctypes.Structure):
     _fields_ = [(n, ctypes.c_size_t) for n in ("arena", "ordblks", "smblks", "hblks", "hblkhd",
                                                "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost")]
 libc = ctypes.CDLL(None)
-libc.mallinfo2.restype = MallInfo2
+if hasattr(libc, "mallinfo2"):
+    libc.mallinfo2.restype = MallInfo2
+else:  # before glibc 2.33: the same counts as ints
+    libc.mallinfo2 = libc.mallinfo
+    libc.mallinfo2.restype = type("MallInfo", (ctypes.Structure,),
+                                  {{"_fields_": [(n, ctypes.c_int) for n, _ in MallInfo2._fields_]}})
 sanitizer_count = getattr(libc, "__sanitizer_get_current_allocated_bytes", None)
 if sanitizer_count is not None:
     sanitizer_count.restype = ctypes.c_size_t

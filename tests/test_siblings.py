@@ -154,7 +154,13 @@ libc = ctypes.CDLL(None)
 libc.malloc.restype = ctypes.c_void_p
 libc.malloc.argtypes = [ctypes.c_size_t]
 libc.free.argtypes = [ctypes.c_void_p]
-libc.mallinfo2.restype = MallInfo2
+# mallinfo2 came with glibc 2.33; before it, mallinfo gives the same counts as ints.
+if hasattr(libc, "mallinfo2"):
+    libc.mallinfo2.restype = MallInfo2
+else:
+    libc.mallinfo2 = libc.mallinfo
+    libc.mallinfo2.restype = type("MallInfo", (ctypes.Structure,),
+                                  {"_fields_": [(n, ctypes.c_int) for n, _ in MallInfo2._fields_]})
 
 BIG = 8 << 20  # far more than anything else the test allocates meanwhile
 

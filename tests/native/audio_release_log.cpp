@@ -33,10 +33,11 @@ void note(const char* function, const void* buffer) {
     }
 }
 
-// raylib comes into the process with the extension modules, loaded locally, so it is looked up
-// among the loaded objects by name rather than through RTLD_NEXT.
+// raylib comes into the process with the extension modules, loaded locally (under a name of its
+// own in a wheel), so it is looked up among the loaded objects by name rather than through
+// RTLD_NEXT.
 int find_raylib(dl_phdr_info* info, std::size_t, void* out) {
-    if (!std::strstr(info->dlpi_name, "libraylib.so")) return 0;
+    if (!std::strstr(info->dlpi_name, "libraylib")) return 0;
     *static_cast<void**>(out) = dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD);
     return 1;
 }
