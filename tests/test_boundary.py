@@ -543,7 +543,7 @@ def test_sub_buffers_whose_bytes_do_not_fit_and_handlers_that_log_without_end(wr
             except ValueError as e:
                 seen["refused"] = seen.get("refused", []) + [str(e)]
         seen["mono"] = AudioStream(8000, 8, 1).buffer_frames  # 2 GiB: fits
-        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib.so" in l)
+        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib" in l)
         raylib.LoadAudioStream.restype = type("Record", (ctypes.Structure,), {{"_fields_": [
             ("buffer", ctypes.c_void_p), ("processor", ctypes.c_void_p), ("format", ctypes.c_uint * 3)]}})
         seen["raylib"] = raylib.LoadAudioStream(48000, 16, 2).buffer  # refused, not wrapped
@@ -584,7 +584,7 @@ def test_a_module_first_imported_in_a_forked_child_and_a_hand_over_cut_by_fork(w
         from tavoro.audio_stream.audio_stream import AudioStream
         audio_device.init()
         stream = AudioStream(22050, 16, 1)
-        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib.so" in l)
+        raylib = next(ctypes.CDLL(l.split()[-1]) for l in open("/proc/self/maps") if "libraylib" in l)
         said, handling, forked = [], threading.Event(), threading.Event()
         class Slow(logging.Handler):
             def emit(self, record):

@@ -780,7 +780,7 @@ def test_typed_buffers_and_sub_buffers(audio, size, channels, dtype, shape, fram
 def test_handlers_that_act_during_audio_calls(audio, tone, actions, calls):
     import logging
 
-    raylib = next(ctypes.CDLL(line.split()[-1]) for line in open("/proc/self/maps") if "libraylib.so" in line)
+    raylib = next(ctypes.CDLL(line.split()[-1]) for line in open("/proc/self/maps") if "libraylib" in line)
     source, music, aliases = Sound.load(tone), Music.load(tone), []
     act = {"unload": lambda: (source.unload(), music.unload()), "close": audio.close,
            "init": audio.init, "pass": lambda: None,
