@@ -301,3 +301,49 @@ def test_title_and_time(window):
         window.title = 5
     assert 0 <= window.time < 60
     assert Key.SPACE == 32 and MouseButton.RIGHT == 1 and Key(290) is Key.F1
+
+
+def test_pacing_waits_with_the_interpreter_lock_released(window):
+    import threading
+
+    window.target_fps = 20
+    with window.frame():
+        pass
+    counted, stop = [0], threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counted[0] += 1
+
+    worker = threading.Thread(target=count)
+    worker.start()
+    try:
+        with window.frame():
+            pass
+        with window.frame():  # this one waits about 50 ms for its turn
+            before = counted[0]
+        with window.frame():
+            pass
+        during = counted[0] - before
+    finally:
+        stop.set()
+        worker.join()
+    assert during > 1000
+
+
+def test_key_queue_order_and_a_replay_recorded_again(window, tmp_path):
+    for key in (Key.B, Key.A, Key.ENTER):
+        window.press_key(key)
+    with window.frame():
+        assert [window.get_key_pressed() for _ in range(4)] == [Key.B, Key.A, Key.ENTER, 0]
+        assert window.is_key_up(Key.C) and not window.is_key_up(Key.A)
+    (tmp_path / "in.txt").write_text("tavoro-input 1\n0 key_up 66 0\n1 char 955 0\n")
+    window.replay(tmp_path / "in.txt")
+    window.start_recording()
+    typed = []
+    for _ in range(3):
+        with window.frame():
+            typed.append(window.get_char_pressed())
+    assert typed == ["", "λ", ""] and not window.is_key_down(Key.B)
+    window.stop_recording(tmp_path / "out.txt")
+    assert (tmp_path / "out.txt").read_text().splitlines()[1:] == ["0 key_up 66 0", "1 char 955 0"]

@@ -438,8 +438,13 @@ void replay_frame(Window* self) {
     apply_pending(self);
     if (!self->replay) return;
     const std::vector<InputEvent>& events = *self->replay;
-    while (self->replay_next < events.size() && events[self->replay_next].frame <= self->replay_frame)
-        apply(events[self->replay_next++]);
+    // A recording made meanwhile sees replayed characters as it sees scripted ones (the frame's
+    // end sees the rest).
+    for (; self->replay_next < events.size() && events[self->replay_next].frame <= self->replay_frame; ++self->replay_next) {
+        const InputEvent& event = events[self->replay_next];
+        apply(event);
+        if (event.kind == typed && self->recording) record(self, typed, event.a);
+    }
     ++self->replay_frame;
     if (self->replay_next == events.size()) {
         delete self->replay;
