@@ -303,34 +303,6 @@ def test_title_and_time(window):
     assert Key.SPACE == 32 and MouseButton.RIGHT == 1 and Key(290) is Key.F1
 
 
-def test_pacing_waits_with_the_interpreter_lock_released(window):
-    import threading
-
-    window.target_fps = 20
-    with window.frame():
-        pass
-    counted, stop = [0], threading.Event()
-
-    def count():
-        while not stop.is_set():
-            counted[0] += 1
-
-    worker = threading.Thread(target=count)
-    worker.start()
-    try:
-        with window.frame():
-            pass
-        with window.frame():  # this one waits about 50 ms for its turn
-            before = counted[0]
-        with window.frame():
-            pass
-        during = counted[0] - before
-    finally:
-        stop.set()
-        worker.join()
-    assert during > 1000
-
-
 def test_key_queue_order_and_a_replay_recorded_again(window, tmp_path):
     for key in (Key.B, Key.A, Key.ENTER):
         window.press_key(key)
