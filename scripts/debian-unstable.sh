@@ -244,7 +244,7 @@ log "downloading the $name source package"
 
 dsc="$(compgen -G "$work/download/${name}_*.dsc" | head -n1)" || true
 [[ -n "$dsc" ]] || die "no $name .dsc was downloaded"
-deb_version="$(sed -n 's/^Version:[[:space:]]*//p' "$dsc" | head -n1)"
+deb_version="$(sed -n '/^Version:/{s/^Version:[[:space:]]*//p;q}' "$dsc")"
 [[ -n "$deb_version" ]] || die "$(basename "$dsc") names no version"
 
 # The main upstream tarball (not a signature, not an extra orig-COMPONENT one).

@@ -40,12 +40,14 @@ wheel_for() {  # wheel_for ARCH: the cp313 wheel of that architecture among thos
     done
 }
 
-# pinned_tools: the test tools as requirements.txt and bench/requirements.txt pin them.
+# pinned_tools: the test tools as requirements.txt and bench/requirements.txt pin them, one a
+# line. (No pipe into grep -m1: its early exit fails the writer under pipefail, now and then.)
 pinned_tools() {
-    local tool
+    local tool pin
     for tool in "${test_tools[@]}"; do
-        cat "$root_dir/requirements.txt" "$root_dir/bench/requirements.txt" | grep -m1 "^$tool==" \
+        pin="$(grep -h "^$tool==" "$root_dir/requirements.txt" "$root_dir/bench/requirements.txt")" \
             || die "requirements.txt pins no $tool"
+        echo "${pin%%$'\n'*}"
     done
 }
 
@@ -60,7 +62,9 @@ platforms() {
 
 # download_tools DIR ARCH GLIBC-MINOR: wheels of the test tools for CPython 3.13 into DIR.
 download_tools() {
-    mapfile -t pins < <(pinned_tools)
+    local listed
+    listed="$(pinned_tools)" || exit 1  # a failure in a process substitution would go unseen
+    mapfile -t pins <<<"$listed"
     mapfile -t plats < <(platforms "$2" "$3")
     "$python" -m pip download --quiet --disable-pip-version-check --only-binary=:all: \
         --implementation cp --python-version 3.13 "${plats[@]}" -d "$1" "${pins[@]}" \
@@ -109,7 +113,7 @@ if [[ -n "$other" ]]; then
     grep -q "is not a supported wheel on this platform" "$work/refusal" \
         || die "pip failed otherwise: $(cat "$work/refusal")"
 fi
-log "the portable tests in the Debian 11 root (glibc $(in_root ldd --version | head -n1 | awk '{print $NF}'))"
+log "the portable tests in the Debian 11 root (glibc $(in_root ldd --version | awk 'NR == 1 {print $NF}'))"
 in_root sh -c "cd /opt/check/tests && python -m pytest -q -rs -p no:cacheprovider ${portable_tests[*]}" \
     || die "the portable tests failed in the Debian 11 root"
 in_root sh -c "cd /opt/check && python ${bench_once[*]} >/dev/null" \
