@@ -117,6 +117,26 @@ def test_a_frame_ended_inside_a_camera_leaves_it(window):
     assert lit(pixels, 0, 0) and not lit(pixels, 10, 10)
 
 
+# Rectangles on and about each edge of the frame: just in, just out, touching, and wider than it.
+EDGE_RECTS = [(x, y, w, h) for x, y, w, h in [
+    (-4, 10, 4, 4), (-4, 10, 4.01, 4), (-3.5, 10, 4, 4), (W, 10, 4, 4), (W - 0.01, 10, 4, 4),
+    (10, -4, 4, 4), (10, -4, 4, 4.01), (10, H, 4, 4), (10, H - 0.5, 4, 4), (-1e6, -1e6, 2e6, 2e6),
+    (W - 0.5, H - 0.5, 1, 1), (-0.5, -0.5, 1, 1), (0, 0, 0, 0), (W - 1e-6, 0, 1e-6, H),
+]]
+
+
+@pytest.mark.parametrize("rect", EDGE_RECTS)
+def test_culling_a_rect_never_changes_its_pixels(window, rect):
+    # A camera that moves nothing turns culling off, so both frames must be the same.
+    def through_camera():
+        with Camera2D():
+            draw.rect(rect, RED)
+
+    assert numpy.array_equal(shot(window, lambda: draw.rect(rect, RED)), shot(window, through_camera))
+    assert numpy.array_equal(shot(window, lambda: draw.rects(numpy.array([rect], numpy.float32), RED)),
+                             shot(window, through_camera))
+
+
 def random_scene(seed, count=60):
     rng = random.Random(seed)
     f = lambda lo, hi: rng.uniform(lo, hi)

@@ -226,9 +226,10 @@ PyObject* each(PyObject* items, const char* name, PyObject* color, Draw draw) {
 // The batch functions
 
 PyObject* rects(PyObject* items, PyObject* color) {
+    Screen screen;
     return each<::Rectangle, arguments::read_area, arguments::check_area>(
-        items, "rects", color, [](const ::Rectangle& r, const ::Color& c, Py_ssize_t) {
-            draw_rect(r, c);
+        items, "rects", color, [&screen](const ::Rectangle& r, const ::Color& c, Py_ssize_t) {
+            draw_rect(r, c, screen);
             return true;
         });
 }

@@ -10,12 +10,27 @@ namespace tavoro::draw {
 // The single shapes, which the batch forms repeat: inline, so that a batch's loop has no call
 // but raylib's.
 
-// Entirely off the render area, with nothing transforming it: raylib would clip it all away.
-inline bool off_screen(const ::Rectangle& r) {
-    const display::State& s = *display::state;
-    return (!s.transformed) & ((r.x >= s.width) | (r.y >= s.height) | (r.x + r.width <= 0.0f) |
-                             (r.y + r.height <= 0.0f));
-}
+// The render area as culling sees it, read once for a whole batch: nothing drawn changes it.
+class Screen {
+public:
+    Screen() : transformed_(display::state->transformed) {
+        constexpr float inf = __builtin_huge_valf();
+        far_ = arguments::Lanes{display::state->width, display::state->height, inf, inf};
+    }
+    // Entirely off the render area, with nothing transforming it: raylib would clip it all away.
+    // Checked as four lanes {x, y, x + width, y + height} against {width, height, 0, 0}.
+    bool misses(const ::Rectangle& r) const {
+        using arguments::Lanes;
+        constexpr float inf = __builtin_huge_valf();
+        Lanes v = arguments::lanes(r);
+        Lanes ends = v + __builtin_shufflevector(v, Lanes{}, 4, 4, 0, 1);
+        return !transformed_ && arguments::any((ends >= far_) | (ends <= Lanes{-inf, -inf, 0.0f, 0.0f}));
+    }
+
+private:
+    arguments::Lanes far_;
+    bool transformed_;
+};
 
 inline void draw_pixel(const ::Vector2& at, const ::Color& color) { DrawPixelV(at, color); }
 
@@ -27,8 +42,8 @@ inline void draw_line(const ::Vector2& start, const ::Vector2& end, const ::Colo
         DrawLineEx(start, end, thickness, color);
 }
 
-inline void draw_rect(const ::Rectangle& area, const ::Color& color) {
-    if (!off_screen(area)) DrawRectangleRec(area, color);
+inline void draw_rect(const ::Rectangle& area, const ::Color& color, const Screen& screen = Screen()) {
+    if (!screen.misses(area)) DrawRectangleRec(area, color);
 }
 
 inline void draw_circle(const ::Vector2& center, float radius, const ::Color& color) {
