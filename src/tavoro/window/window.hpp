@@ -34,6 +34,7 @@ struct Window {
     PyObject* frame_scope;   // the context manager frame() returns, made once
     int width, height;
     bool open;               // this object holds the process's window
+    bool desktop;            // it opened on the desktop backend
     int target_fps;          // 0: frames are not paced
     double last_frame_end;   // GetTime() when the last frame ended; 0 before the first
     double frame_time;       // seconds between the last two frame ends
@@ -60,8 +61,14 @@ struct Window {
 
 namespace window {
 
+// The state while no window is open: calls would go to the linked raylib, but are refused first.
+inline const display::State closed_state = {.frame_thread = 0, .window_thread = 0,
+                                            .inherited = false, .transformed = false,
+                                            .width = 0.0f, .height = 0.0f,
+                                            .raylib = &backend::linked};
+
 // The one open window's state, published to the drawing modules.
-inline display::State state{};
+inline display::State state = closed_state;
 
 // Open window, right thread, not inherited: true, or false with RuntimeError set.
 bool usable(Window* self);
