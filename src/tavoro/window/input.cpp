@@ -27,6 +27,8 @@ constexpr const char* not_recording = "no recording was started";
 constexpr const char* bad_recording = "line %d of the recording %R: %s";
 constexpr const char* too_large = "the recording %R is larger than 64 MiB";
 constexpr const char* header = "tavoro-input 1";
+constexpr const char* bad_gamepad = "gamepad must be from 0 to 3 (got %d)";
+constexpr const char* bad_gamepad_part = "%s must be from 0 to %d (got %d)";
 constexpr long largest_recording = 64L << 20;
 
 // raylib's automation event types (rcore.c numbers them; raylib.h does not).
@@ -271,6 +273,32 @@ PyObject* get_mouse_delta(Window* self, void*) {
 PyObject* get_mouse_wheel(Window* self, void*) {
     if (!usable(self)) return nullptr;
     return PyFloat_FromDouble(display::rl().GetMouseWheelMove());
+}
+
+// Gamepads as GLFW reports them (raylib's four); headless none is available.
+bool check_gamepad(int gamepad, int part, int parts, const char* name) {
+    if (gamepad < 0 || gamepad > 3) {
+        PyErr_Format(PyExc_ValueError, bad_gamepad, gamepad);
+        return false;
+    }
+    if (part >= 0 && part < parts) return true;
+    PyErr_Format(PyExc_ValueError, bad_gamepad_part, name, parts - 1, part);
+    return false;
+}
+
+PyObject* is_gamepad_available(Window* self, int gamepad) {
+    if (!usable(self) || !check_gamepad(gamepad, 0, 1, "")) return nullptr;
+    return PyBool_FromLong(display::rl().IsGamepadAvailable(gamepad));
+}
+
+PyObject* is_gamepad_button_down(Window* self, int gamepad, int button) {
+    if (!usable(self) || !check_gamepad(gamepad, button, 32, "button")) return nullptr;
+    return PyBool_FromLong(display::rl().IsGamepadButtonDown(gamepad, button));
+}
+
+PyObject* gamepad_axis(Window* self, int gamepad, int axis) {
+    if (!usable(self) || !check_gamepad(gamepad, axis, 8, "axis")) return nullptr;
+    return PyFloat_FromDouble(display::rl().GetGamepadAxisMovement(gamepad, axis));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -618,6 +618,12 @@ PyMethodDef own_methods[] = {
         "Whether the mouse button went down in this frame."),
     frame::method<"is_mouse_button_released", window::is_mouse_button_released, "button">(
         "Whether the mouse button went up in this frame."),
+    frame::method<"is_gamepad_available", window::is_gamepad_available, "gamepad">(
+        "Whether gamepad 0 to 3 is connected (as GLFW reports it; headless never)."),
+    frame::method<"is_gamepad_button_down", window::is_gamepad_button_down, "gamepad", "button">(
+        "Whether the gamepad's button (0 to 31, raylib's GamepadButton numbers) is held down."),
+    frame::method<"gamepad_axis", window::gamepad_axis, "gamepad", "axis">(
+        "The gamepad's axis (0 to 7) from -1.0 to 1.0; 0.0 for one that is not there."),
     frame::method<"press_key", window::press_key, "key">(
         "Scripted input: the key goes down when the next frame begins, as a keyboard's would."),
     frame::method<"release_key", window::release_key, "key">("Scripted input: the key goes up when the next frame begins."),

@@ -1,0 +1,327 @@
+"""Windows on the desktop backend, in a private X server (Xvfb, with Mesa's software OpenGL) owned
+by the tests and stopped by its PID: the drawing probe, raylib's screenshot against the X server's
+own capture (xwd), keys and clicks sent with xdotool, a resize, the display behaviours; and the
+fallback to headless with no display. Each window opens in a child process."""
+
+import os
+import shutil
+import subprocess
+import sys
+import textwrap
+
+import numpy
+import pytest
+
+from conftest import MODULE_PATHS, ROOT
+
+TOOLS = {"Xvfb": "xvfb", "xdotool": "xdotool", "xwd": "x11-apps"}
+
+
+def missing_tools():
+    missing = [package for tool, package in TOOLS.items() if not shutil.which(tool)]
+    if not missing:
+        return None
+    reason = f"Debian's {', '.join(missing)} not installed"
+    if os.environ.get("CI") and os.geteuid() == 0:
+        pytest.fail(f"{reason}, although set-up installs them when run as root")
+    return reason
+
+
+def child_env(**extra):
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(str(path) for path in [*MODULE_PATHS, ROOT / "tests"])
+    env.pop("PYTHONWARNINGS", None)
+    env.update(extra)
+    return env
+
+
+def tool_env(display):
+    """For the X server and its tools: without the sanitizer runtimes a sanitizer run preloads."""
+    env = child_env(DISPLAY=display)
+    for name in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC"):
+        env.pop(name, None)
+    return env
+
+
+@pytest.fixture(scope="module")
+def display(tmp_path_factory):
+    """The private server's DISPLAY, for the module's tests."""
+    reason = missing_tools()
+    if reason:
+        pytest.skip(reason)
+    log = open(tmp_path_factory.mktemp("xvfb") / "server.log", "w+")
+    # The server picks a free display number and writes it to the pipe once it accepts clients;
+    # it stays as it is when its last client goes (an X server resets then, refusing connections).
+    ready, announce = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(announce), "-screen", "0", "800x600x24", "-nolisten", "tcp",
+         "-noreset"],
+        pass_fds=(announce,), stdout=subprocess.DEVNULL, stderr=log, env=tool_env(""))
+    os.close(announce)
+    try:
+        with os.fdopen(ready) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            log.seek(0)
+            pytest.fail(f"Xvfb did not start: {log.read()}")
+        yield f":{number}"
+    finally:
+        server.terminate()
+        try:
+            server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+        log.close()
+
+
+def run_child(code, env, check=True):
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=ROOT, env=env,
+                          capture_output=True, text=True, timeout=60)
+    if check:
+        assert proc.returncode == 0, proc.stderr
+    return proc
+
+
+def on_desktop(display, code):
+    """Runs `code` in a child whose `window` is a desktop window titled 'probe'; its stdout."""
+    prelude = """
+        import subprocess, numpy
+        from tavoro import Window, Key, MouseButton, draw
+        window = Window(160, 120, "probe", backend="desktop", resizable=True)
+        assert window.backend == "desktop"
+        def xdotool(*args):
+            return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
+                                  env=tool_env).stdout.strip()
+        def frames(count):
+            for _ in range(count):
+                with window.frame():
+                    draw.clear((0, 0, 0))
+        def frames_until(done, limit=300):
+            # Asked inside each frame: a frame's queues empty when it ends.
+            for _ in range(limit):
+                with window.frame():
+                    draw.clear((0, 0, 0))
+                    if done():
+                        return True
+            return False
+    """
+    setup = ("import os\ntool_env = {k: v for k, v in os.environ.items() if k not in "
+             "('LD_PRELOAD', 'ASAN_OPTIONS', 'UBSAN_OPTIONS', 'PYTHONMALLOC')}\n")
+    return run_child(setup + textwrap.dedent(prelude) + textwrap.dedent(code),
+                     child_env(DISPLAY=display)).stdout.strip()
+
+
+def test_the_drawing_probe_passes_on_the_desktop(display):
+    # The GPU's rasteriser may put an outline's edge on the pixel beside the software renderer's
+    # (a line exactly between two pixel columns): lit pixels are looked for within one pixel.
+    out = on_desktop(display, """
+        import test_draw
+        window.close()
+        window = Window(test_draw.W, test_draw.H, "probe", backend="desktop")
+        test_draw.test_screenshot_is_upright_rgba_with_each_corner_where_drawn(window)
+        def near(pixels, x, y):
+            return pixels[max(y - 1, 0):y + 2, max(x - 1, 0):x + 2, :3].any()
+        wrong = []
+        for name, (drawing, inside, outside) in test_draw.PRIMITIVES.items():
+            pixels = test_draw.shot(window, drawing)
+            wrong += [(name, p) for p in inside if not near(pixels, *p)]
+            wrong += [(name, p) for p in outside if test_draw.lit(pixels, *p)]
+        print(len(test_draw.PRIMITIVES), wrong)
+    """)
+    assert out == "15 []"
+
+
+def read_xwd(data):
+    """The pixels (h, w, 3) of an xwd capture of a 24-bit TrueColor window."""
+    header = numpy.frombuffer(data[:100], ">u4")
+    size, width, height, byte_order, bpp, line = header[[0, 4, 5, 7, 11, 12]]
+    colors = header[19]
+    assert bpp == 32, f"{bpp} bits a pixel"
+    start = int(size) + int(colors) * 12
+    pixels = numpy.frombuffer(data[start:start + int(line) * int(height)], "<u4" if byte_order == 0 else ">u4")
+    pixels = pixels.reshape(int(height), int(line) // 4)[:, :int(width)]
+    return numpy.stack([(pixels >> 16) & 255, (pixels >> 8) & 255, pixels & 255], axis=-1).astype(numpy.uint8)
+
+
+def test_screenshot_matches_the_x_servers_capture(display, tmp_path):
+    capture = tmp_path / "window.xwd"
+    on_desktop(display, f"""
+        def scene():
+            draw.clear((10, 20, 30))
+            draw.rect((5, 5, 60, 40), (250, 100, 0))
+            draw.circle((110, 70), 30, (0, 200, 90))
+            draw.triangle((10, 110), (70, 60), (90, 115), (200, 200, 255))
+            draw.text("xwd", (20, 60), 20, (255, 255, 255))
+        # Drawn into both buffers, so what the server shows is this frame whichever was swapped.
+        for _ in range(3):
+            with window.frame():
+                scene()
+                shot = numpy.array(window.screenshot())
+        numpy.save({str(tmp_path / "shot.npy")!r}, shot)
+        subprocess.run(["xwd", "-silent", "-name", "probe", "-out", {str(capture)!r}], check=True,
+                       env=tool_env)
+    """)
+    shot = numpy.load(tmp_path / "shot.npy")
+    served = read_xwd(capture.read_bytes())
+    assert served.shape == shot.shape[:2] + (3,)
+    assert (shot[..., 3] == 255).all()
+    assert numpy.array_equal(served, shot[..., :3])
+
+
+def test_keys_clicks_and_the_mouse_arrive_from_the_x_server(display):
+    out = on_desktop(display, """
+        seen = set()
+        wid = xdotool("search", "--sync", "--name", "^probe$")
+        xdotool("mousemove", "--window", wid, "40", "30")
+        frames_until(lambda: window.mouse_position.x == 40)
+        # Down and up in separate frames: raylib takes a press and release seen in one poll as
+        # neither (devices are that fast only when scripted).
+        xdotool("keydown", "a", "mousedown", "1")
+        def look(*wanted):
+            if window.is_key_released(Key.A): seen.add("A")
+            if window.is_mouse_button_released(MouseButton.LEFT): seen.add("left")
+            if window.mouse_wheel > 0: seen.add("wheel")
+            while char := window.get_char_pressed(): seen.add(char)
+            return window.is_key_down(Key.A) and window.is_mouse_button_down(MouseButton.LEFT) \
+                if not wanted else set(wanted) <= seen
+        frames_until(look)
+        xdotool("keyup", "a", "mouseup", "1", "key", "shift+b", "click", "4")
+        frames_until(lambda: look("A", "left", "wheel", "a", "B"))
+        print(sorted(seen), tuple(window.mouse_position))
+    """)
+    assert out == "['A', 'B', 'a', 'left', 'wheel'] (40.0, 30.0)"
+
+
+def test_scripted_input_and_replays_work_on_the_desktop(display, tmp_path):
+    out = on_desktop(display, f"""
+        window.start_recording()
+        window.press_key(Key.SPACE)
+        window.type_text("hé")
+        frames(3)
+        window.stop_recording({str(tmp_path / "run.txt")!r})
+        window.release_key(Key.SPACE)
+        frames(2)
+        window.replay({str(tmp_path / "run.txt")!r})
+        chars = []
+        def look():
+            while char := window.get_char_pressed(): chars.append(char)
+            return window.is_key_down(Key.SPACE) and chars
+        print(frames_until(look, 10), "".join(chars))
+    """)
+    assert out == "True hé"
+
+
+def test_a_resize_is_reported_and_drawn_into(display):
+    out = on_desktop(display, """
+        wid = xdotool("search", "--sync", "--name", "^probe$")
+        resized = []
+        xdotool("windowsize", wid, "300", "200")
+        frames_until(lambda: resized.append(window.resized) or window.size == (300, 200))
+        with window.frame():
+            draw.clear((0, 0, 0))
+            draw.rect((280, 180, 10, 10), (255, 0, 0))   # culled against the old size otherwise
+            pixels = numpy.array(window.screenshot())
+        print(any(resized), window.size, window.render_size, pixels.shape, pixels[185, 285].tolist())
+    """)
+    assert out == "True (300, 200) (300, 200) (200, 300, 4) [255, 0, 0, 255]"
+
+
+def test_display_behaviours_read_from_the_window_system(display):
+    out = on_desktop(display, """
+        from tavoro.image.image import Image
+        window.vsync = True
+        window.cursor_hidden = True
+        window.resizable = False
+        with window.frame():
+            window.set_icon(window.screenshot())
+        print(window.monitor_size, tuple(window.dpi_scale), window.vsync, window.cursor_hidden,
+              window.resizable, window.fullscreen)
+        window.title = "renamed"
+        frames(2)
+        print(xdotool("getwindowname", xdotool("search", "--name", "^renamed$")))
+    """)
+    assert out.splitlines() == ["(800, 600) (1.0, 1.0) True True False False", "renamed"]
+
+
+HEADLESS_READS = """
+    from tavoro import Window
+    with Window(32, 24) as window:
+        window.vsync = window.resizable = window.cursor_hidden = True
+        window.toggle_fullscreen()
+        print(window.backend, window.monitor_size, window.monitor_refresh_rate, window.render_size,
+              tuple(window.dpi_scale), window.vsync, window.resizable, window.cursor_hidden,
+              window.fullscreen, window.resized)
+"""
+
+
+def test_headless_display_reads_are_fixed_and_writes_do_nothing():
+    out = run_child(HEADLESS_READS, child_env()).stdout.strip()
+    assert out == "headless (0, 0) 0 (32, 24) (1.0, 1.0) False False False False False"
+
+
+REFUSED = [
+    ("Window(8, 8, backend='gpu')", ValueError, "backend must be 'auto', 'headless' or 'desktop' (got 'gpu')"),
+    ("Window(8, 8, backend=None)", ValueError, "backend must be 'auto', 'headless' or 'desktop' (got None)"),
+    ("window.is_gamepad_available(4)", ValueError, "gamepad must be from 0 to 3 (got 4)"),
+    ("window.is_gamepad_button_down(0, 32)", ValueError, "button must be from 0 to 31 (got 32)"),
+    ("window.gamepad_axis(-1, 0)", ValueError, "gamepad must be from 0 to 3 (got -1)"),
+    ("window.set_icon(b'')", TypeError, "Expected an Image"),
+    ("window.set_icon(Image())", ValueError, "icon must be an Image of RGBA pixels"),
+]
+
+
+@pytest.mark.parametrize("call, error, message", REFUSED)
+def test_refusals_of_backends_gamepads_and_icons(call, error, message):
+    from tavoro.image.image import Image
+    from tavoro.window import Window
+    with Window(8, 8, backend="headless") as window:
+        assert not window.is_gamepad_available(0) and window.gamepad_axis(0, 0) == 0.0
+        with pytest.raises(error, match="^" + message.replace("(", r"\(").replace(")", r"\)")):
+            eval(call, {"Window": Window, "Image": Image, "window": window})
+
+
+@pytest.mark.parametrize("display_value, line", [
+    (None, "no display (DISPLAY is not set)"),
+    (":1999", "the desktop window could not be opened on DISPLAY :1999"),
+])
+def test_with_no_display_windows_fall_back_to_headless_and_say_so(display_value, line):
+    env = child_env()
+    env.pop("DISPLAY", None)
+    if display_value:
+        env["DISPLAY"] = display_value
+    out = run_child("""
+        import logging
+        logging.basicConfig(level=logging.INFO, format="%(name)s: %(message)s")
+        logging.getLogger("tavoro.raylib").setLevel(logging.CRITICAL)
+        import numpy
+        from tavoro import Window, draw
+        with Window(16, 16) as window, window.frame():
+            draw.rect((0, 0, 4, 4), (255, 0, 0))
+            print(window.backend, numpy.asarray(window.screenshot())[1, 1].tolist())
+        try:
+            Window(16, 16, backend="desktop")
+        except RuntimeError as error:
+            print(error)
+    """, env)
+    backend, _, refusal = out.stdout.strip().partition("\n")
+    assert backend == "headless [255, 0, 0, 255]"
+    assert f"tavoro.window: window opened on the headless backend: {line}" in out.stderr
+    assert refusal.startswith("the desktop ")
+
+
+def test_windows_switch_backends_and_audio_plays_through_both(display):
+    out = run_child("""
+        from tavoro import Window, audio_device
+        from tavoro.sound.sound import Sound
+        audio_device.init()
+        names = []
+        for backend in ("desktop", "headless", "auto"):
+            with Window(16, 16, backend=backend) as window:
+                with window.frame():
+                    pass
+                names.append(window.backend)
+        print(names, audio_device.backend() != "", audio_device.sample_rate() > 0)
+        audio_device.close()
+    """, child_env(DISPLAY=display)).stdout.strip()
+    assert out == "['desktop', 'headless', 'desktop'] True True"
