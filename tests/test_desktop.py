@@ -1,18 +1,18 @@
 """Windows on the desktop backend, in a private X server (Xvfb, with Mesa's software OpenGL) owned
 by the tests and stopped by its PID: the drawing probe, raylib's screenshot against the X server's
-own capture (xwd), keys and clicks sent with xdotool, a resize, the display behaviours; and the
-fallback to headless with no display. Each window opens in a child process."""
+own capture (xwd), keys and clicks sent with xdotool, a resize, the display behaviours, and
+switching backends. Each window opens in a child process. (test_backends.py has what needs no
+display.)"""
 
 import os
 import shutil
 import subprocess
-import sys
 import textwrap
 
 import numpy
 import pytest
 
-from conftest import MODULE_PATHS, ROOT
+from test_backends import child_env, run_child
 
 TOOLS = {"Xvfb": "xvfb", "xdotool": "xdotool", "xwd": "x11-apps"}
 
@@ -25,14 +25,6 @@ def missing_tools():
     if os.environ.get("CI") and os.geteuid() == 0:
         pytest.fail(f"{reason}, although set-up installs them when run as root")
     return reason
-
-
-def child_env(**extra):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(str(path) for path in [*MODULE_PATHS, ROOT / "tests"])
-    env.pop("PYTHONWARNINGS", None)
-    env.update(extra)
-    return env
 
 
 def tool_env(display):
@@ -73,14 +65,6 @@ def display(tmp_path_factory):
             server.kill()
             server.wait()
         log.close()
-
-
-def run_child(code, env, check=True):
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], cwd=ROOT, env=env,
-                          capture_output=True, text=True, timeout=60)
-    if check:
-        assert proc.returncode == 0, proc.stderr
-    return proc
 
 
 def on_desktop(display, code):
@@ -242,72 +226,6 @@ def test_display_behaviours_read_from_the_window_system(display):
         print(xdotool("getwindowname", xdotool("search", "--name", "^renamed$")))
     """)
     assert out.splitlines() == ["(800, 600) (1.0, 1.0) True True False False", "renamed"]
-
-
-HEADLESS_READS = """
-    from tavoro import Window
-    with Window(32, 24) as window:
-        window.vsync = window.resizable = window.cursor_hidden = True
-        window.toggle_fullscreen()
-        print(window.backend, window.monitor_size, window.monitor_refresh_rate, window.render_size,
-              tuple(window.dpi_scale), window.vsync, window.resizable, window.cursor_hidden,
-              window.fullscreen, window.resized)
-"""
-
-
-def test_headless_display_reads_are_fixed_and_writes_do_nothing():
-    out = run_child(HEADLESS_READS, child_env()).stdout.strip()
-    assert out == "headless (0, 0) 0 (32, 24) (1.0, 1.0) False False False False False"
-
-
-REFUSED = [
-    ("Window(8, 8, backend='gpu')", ValueError, "backend must be 'auto', 'headless' or 'desktop' (got 'gpu')"),
-    ("Window(8, 8, backend=None)", ValueError, "backend must be 'auto', 'headless' or 'desktop' (got None)"),
-    ("window.is_gamepad_available(4)", ValueError, "gamepad must be from 0 to 3 (got 4)"),
-    ("window.is_gamepad_button_down(0, 32)", ValueError, "button must be from 0 to 31 (got 32)"),
-    ("window.gamepad_axis(-1, 0)", ValueError, "gamepad must be from 0 to 3 (got -1)"),
-    ("window.set_icon(b'')", TypeError, "Expected an Image"),
-    ("window.set_icon(Image())", ValueError, "icon must be an Image of RGBA pixels"),
-]
-
-
-@pytest.mark.parametrize("call, error, message", REFUSED)
-def test_refusals_of_backends_gamepads_and_icons(call, error, message):
-    from tavoro.image.image import Image
-    from tavoro.window import Window
-    with Window(8, 8, backend="headless") as window:
-        assert not window.is_gamepad_available(0) and window.gamepad_axis(0, 0) == 0.0
-        with pytest.raises(error, match="^" + message.replace("(", r"\(").replace(")", r"\)")):
-            eval(call, {"Window": Window, "Image": Image, "window": window})
-
-
-@pytest.mark.parametrize("display_value, line", [
-    (None, "no display (DISPLAY is not set)"),
-    (":1999", "the desktop window could not be opened on DISPLAY :1999"),
-])
-def test_with_no_display_windows_fall_back_to_headless_and_say_so(display_value, line):
-    env = child_env()
-    env.pop("DISPLAY", None)
-    if display_value:
-        env["DISPLAY"] = display_value
-    out = run_child("""
-        import logging
-        logging.basicConfig(level=logging.INFO, format="%(name)s: %(message)s")
-        logging.getLogger("tavoro.raylib").setLevel(logging.CRITICAL)
-        import numpy
-        from tavoro import Window, draw
-        with Window(16, 16) as window, window.frame():
-            draw.rect((0, 0, 4, 4), (255, 0, 0))
-            print(window.backend, numpy.asarray(window.screenshot())[1, 1].tolist())
-        try:
-            Window(16, 16, backend="desktop")
-        except RuntimeError as error:
-            print(error)
-    """, env)
-    backend, _, refusal = out.stdout.strip().partition("\n")
-    assert backend == "headless [255, 0, 0, 255]"
-    assert f"tavoro.window: window opened on the headless backend: {line}" in out.stderr
-    assert refusal.startswith("the desktop ")
 
 
 def test_windows_switch_backends_and_audio_plays_through_both(display):
