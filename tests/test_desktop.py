@@ -4,9 +4,11 @@ own capture (xwd), keys and clicks sent with xdotool, a resize, the display beha
 switching backends. Each window opens in a child process. (test_backends.py has what needs no
 display.)"""
 
+import contextlib
 import os
 import shutil
 import subprocess
+import sys
 import textwrap
 
 import numpy
@@ -35,13 +37,10 @@ def tool_env(display):
     return env
 
 
-@pytest.fixture(scope="module")
-def display(tmp_path_factory):
-    """The private server's DISPLAY, for the module's tests."""
-    reason = missing_tools()
-    if reason:
-        pytest.skip(reason)
-    log = open(tmp_path_factory.mktemp("xvfb") / "server.log", "w+")
+@contextlib.contextmanager
+def x_server(log_dir):
+    """A private X server: its DISPLAY, and the process, stopped by its PID afterwards."""
+    log = open(log_dir / "server.log", "w+")
     # The server picks a free display number and writes it to the pipe once it accepts clients;
     # it stays as it is when its last client goes (an X server resets then, refusing connections).
     ready, announce = os.pipe()
@@ -56,7 +55,7 @@ def display(tmp_path_factory):
         if not number:
             log.seek(0)
             pytest.fail(f"Xvfb did not start: {log.read()}")
-        yield f":{number}"
+        yield f":{number}", server
     finally:
         server.terminate()
         try:
@@ -65,6 +64,16 @@ def display(tmp_path_factory):
             server.kill()
             server.wait()
         log.close()
+
+
+@pytest.fixture(scope="module")
+def display(tmp_path_factory):
+    """The private server's DISPLAY, for the module's tests."""
+    reason = missing_tools()
+    if reason:
+        pytest.skip(reason)
+    with x_server(tmp_path_factory.mktemp("xvfb")) as (name, _):
+        yield name
 
 
 def on_desktop(display, code):
@@ -243,3 +252,43 @@ def test_windows_switch_backends_and_audio_plays_through_both(display):
         audio_device.close()
     """, child_env(DISPLAY=display)).stdout.strip()
     assert out == "['desktop', 'headless', 'desktop'] True True"
+
+
+# The window system takes the window away: destroyed under the program (a protocol error for
+# Xlib), its connection killed, or the whole server gone. Xlib would end the process; instead
+# should_close reads True and the window closes.
+LOSSES = {
+    "window destroyed": lambda display, pid: subprocess.run(
+        ["xdotool", "search", "--name", "^victim$", "windowclose"], env=tool_env(display), check=True),
+    "connection killed": lambda display, pid: subprocess.run(
+        ["xdotool", "search", "--name", "^victim$", "windowkill"], env=tool_env(display), check=True),
+    "server gone": lambda display, pid: os.kill(pid, 15),
+}
+
+
+@pytest.mark.parametrize("loss", LOSSES)
+def test_a_window_taken_away_reads_as_closed_not_a_crash(loss, tmp_path):
+    reason = missing_tools()
+    if reason:
+        pytest.skip(reason)
+    with x_server(tmp_path) as (display, server):
+        child = subprocess.Popen([sys.executable, "-c", textwrap.dedent("""
+            import time
+            from tavoro import Window, draw
+            window = Window(64, 48, "victim", backend="desktop")
+            print("open", flush=True)
+            deadline = time.monotonic() + 20
+            while not window.should_close and time.monotonic() < deadline:
+                with window.frame():
+                    draw.rect((1, 1, 8, 8), (255, 0, 0))
+                    window.screenshot()
+            print(window.should_close, flush=True)
+            window.close()
+            with Window(8, 8, backend="headless") as again:
+                print(again.backend)
+        """)], env=child_env(DISPLAY=display), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            text=True, cwd=tmp_path)
+        assert child.stdout.readline() == "open\n"
+        LOSSES[loss](display, server.pid)
+        out, err = child.communicate(timeout=60)
+    assert (child.returncode, out) == (0, "True\nheadless\n"), err

@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <bit>
 #include <string>
 
@@ -146,6 +147,50 @@ const backend::Api* load_desktop() {
     return desktop_error.empty() ? &desktop_api : nullptr;
 }
 
+// The window system going away. Xlib ends the process on a protocol error (the window destroyed
+// under the program) and on a broken connection (the X server gone); GLFW leaves both as they
+// are. The handlers here record the loss and return instead, so that should_close reads True,
+// frames refuse, and the window closes without another call to that raylib.
+
+std::atomic<bool> display_lost = false;
+
+int on_x_error(void*, void*) {
+    display_lost = true;
+    return 0;
+}
+
+void on_io_exit(void*, void*) { display_lost = true; }
+
+int on_io_error(void*) {
+    display_lost = true;
+    return 0;
+}
+
+// libX11 and libGLX (or libGL) are GLFW's, loaded once the window opened: the exit handler belongs to GLFW's
+// display, which the window's current GL context names (exit handlers are libX11 1.7's).
+void take_x_errors() {
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+    void* gl = dlopen("libGLX.so.0", RTLD_NOW | RTLD_NOLOAD);   // GLFW's first choice
+    if (!gl) gl = dlopen("libGL.so.1", RTLD_NOW | RTLD_NOLOAD);
+    using ErrorHandler = int (*)(void*, void*);
+    using IOHandler = int (*)(void*);
+    using IOExitHandler = void (*)(void*, void*);
+    if (x11) {
+        auto set_error = reinterpret_cast<ErrorHandler (*)(ErrorHandler)>(dlsym(x11, "XSetErrorHandler"));
+        auto set_io = reinterpret_cast<IOHandler (*)(IOHandler)>(dlsym(x11, "XSetIOErrorHandler"));
+        auto set_exit = reinterpret_cast<void (*)(void*, IOExitHandler, void*)>(
+            dlsym(x11, "XSetIOErrorExitHandler"));
+        auto current = gl ? reinterpret_cast<void* (*)()>(dlsym(gl, "glXGetCurrentDisplay")) : nullptr;
+        if (set_error) set_error(on_x_error);
+        if (set_io) set_io(on_io_error);
+        if (void* x_display = current ? current() : nullptr; x_display && set_exit)
+            set_exit(x_display, on_io_exit, nullptr);
+    }
+    // Both stay loaded: GLFW holds them.
+    if (gl) dlclose(gl);
+    if (x11) dlclose(x11);
+}
+
 // The one line that says where a window opened, on the `tavoro.window` logger.
 void log_backend(const char* line) {
     frame::Ref logging(PyImport_ImportModule("logging"));
@@ -179,6 +224,8 @@ const backend::Api* choose(W* self, int width, int height, Backend wanted, unsig
                 return PyErr_Format(PyExc_RuntimeError, no_desktop, desktop_error.c_str()), nullptr;
             line = "window opened on the headless backend: no desktop backend (" + desktop_error + ")";
         } else if (init_on(*desktop, width, height, title, flags)) {
+            display_lost = false;
+            take_x_errors();
             line = std::string("window opened on the desktop backend (GLFW, OpenGL; DISPLAY ") +
                    display_name + ")";
             return desktop;
@@ -524,7 +571,7 @@ PyObject* request_close(W* self) {
 
 PyObject* get_should_close(W* self, void*) {
     if (!window::usable(self)) return nullptr;
-    return PyBool_FromLong(display::rl().WindowShouldClose());
+    return PyBool_FromLong((self->desktop && display_lost) || display::rl().WindowShouldClose());
 }
 
 PyObject* get_is_open(W* self, void*) { return PyBool_FromLong(self->open && !window::state.inherited); }
