@@ -226,6 +226,9 @@ const backend::Api* choose(W* self, int width, int height, Backend wanted, unsig
         } else if (init_on(*desktop, width, height, title, flags)) {
             display_lost = false;
             take_x_errors();
+            // raylib keeps the flags of earlier windows (setting them only adds): those not asked
+            // for this time are cleared.
+            desktop->ClearWindowState(unsigned{FLAG_WINDOW_RESIZABLE | FLAG_VSYNC_HINT} & ~flags);
             line = std::string("window opened on the desktop backend (GLFW, OpenGL; DISPLAY ") +
                    display_name + ")";
             return desktop;
