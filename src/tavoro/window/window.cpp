@@ -149,8 +149,8 @@ const backend::Api* load_desktop() {
 
 // The window system going away. Xlib ends the process on a protocol error (the window destroyed
 // under the program) and on a broken connection (the X server gone); GLFW leaves both as they
-// are. The handlers here record the loss and return instead, so that should_close reads True,
-// frames refuse, and the window closes without another call to that raylib.
+// are. The handlers here record the loss and return instead: should_close reads True, and Xlib
+// lets the calls on the lost display fail, so the window closes as ever.
 
 std::atomic<bool> display_lost = false;
 
@@ -166,8 +166,8 @@ int on_io_error(void*) {
     return 0;
 }
 
-// libX11 and libGLX (or libGL) are GLFW's, loaded once the window opened: the exit handler belongs to GLFW's
-// display, which the window's current GL context names (exit handlers are libX11 1.7's).
+// libX11 and libGLX (or libGL) are GLFW's, loaded once the window opened: the exit handler belongs
+// to GLFW's display, which the window's current GL context names (exit handlers are libX11 1.7's).
 void take_x_errors() {
     void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
     void* gl = dlopen("libGLX.so.0", RTLD_NOW | RTLD_NOLOAD);   // GLFW's first choice
