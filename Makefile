@@ -1,6 +1,7 @@
 # Set-up, build and checks. `make demo` and `make test` do everything from a fresh machine:
-# a virtual environment with CPython 3.13, a headless raylib in the user's cache (or the one
-# named by TAVORO_RAYLIB_PREFIX), and an in-tree build of the modules.
+# a virtual environment with CPython 3.13, a headless and a desktop raylib in the user's cache (or
+# the ones named by TAVORO_RAYLIB_PREFIX and TAVORO_RAYLIB_DESKTOP_PREFIX), and an in-tree build
+# of the modules.
 
 # `make test PY=3.14` (or any target) works on another interpreter: a virtual environment and a
 # build tree of its own, the modules built into that tree (not in place) and found through
@@ -56,9 +57,11 @@ $(VENV)/.ready: requirements.txt scripts/find-python.sh scripts/install-python.s
 # CMakeLists.txt changes).
 build: $(VENV)/.ready
 	@mkdir -p $(BUILD) && prefix=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} && \
-	if [ ! -f $(BUILD)/build.ninja ] || ! grep -qs "RAYLIB_PREFIX:PATH=$$prefix$$" $(BUILD)/CMakeCache.txt; then \
+	desktop=$${TAVORO_RAYLIB_DESKTOP_PREFIX:-$$(TAVORO_RAYLIB_PLATFORM=desktop scripts/build-raylib.sh || true)} && \
+	if [ ! -f $(BUILD)/build.ninja ] || ! grep -qs "^RAYLIB_PREFIX:PATH=$$prefix$$" $(BUILD)/CMakeCache.txt || \
+		! grep -qs "^RAYLIB_DESKTOP_PREFIX:PATH=$$desktop$$" $(BUILD)/CMakeCache.txt; then \
 		flock $(BUILD)/.lock cmake -S . -B $(BUILD) -G Ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
-			-DRAYLIB_PREFIX=$$prefix $(TREE_FLAGS) -DTAVORO_TEST_MODULES=ON >/dev/null; \
+			-DRAYLIB_PREFIX=$$prefix -DRAYLIB_DESKTOP_PREFIX=$$desktop $(TREE_FLAGS) -DTAVORO_TEST_MODULES=ON >/dev/null; \
 	fi
 	flock $(BUILD)/.lock cmake --build $(BUILD) -- -k 0
 
@@ -70,9 +73,11 @@ ASAN_BUILD := $(if $(filter 3.13,$(PY_VERSION)),build/asan,$(BUILD)/asan)
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 sanitize: $(VENV)/.ready
 	@mkdir -p $(ASAN_BUILD) && prefix=$${TAVORO_RAYLIB_PREFIX:-$$(scripts/build-raylib.sh)} && \
-	if [ ! -f $(ASAN_BUILD)/build.ninja ] || ! grep -qs "RAYLIB_PREFIX:PATH=$$prefix$$" $(ASAN_BUILD)/CMakeCache.txt; then \
+	desktop=$${TAVORO_RAYLIB_DESKTOP_PREFIX:-$$(TAVORO_RAYLIB_PLATFORM=desktop scripts/build-raylib.sh || true)} && \
+	if [ ! -f $(ASAN_BUILD)/build.ninja ] || ! grep -qs "^RAYLIB_PREFIX:PATH=$$prefix$$" $(ASAN_BUILD)/CMakeCache.txt || \
+		! grep -qs "^RAYLIB_DESKTOP_PREFIX:PATH=$$desktop$$" $(ASAN_BUILD)/CMakeCache.txt; then \
 		cmake -S . -B $(ASAN_BUILD) -G Ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
-			-DRAYLIB_PREFIX=$$prefix -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVORO_TEST_MODULES=ON \
+			-DRAYLIB_PREFIX=$$prefix -DRAYLIB_DESKTOP_PREFIX=$$desktop -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVORO_TEST_MODULES=ON \
 			-DTAVORO_OUTPUT_ROOT=$(CURDIR)/$(ASAN_BUILD)/pkg "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
 			"-DCMAKE_MODULE_LINKER_FLAGS=$(SANITIZE_FLAGS)" \
 			"-DCMAKE_SHARED_LINKER_FLAGS=$(SANITIZE_FLAGS)" >/dev/null; \

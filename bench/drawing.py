@@ -1,10 +1,11 @@
 """Times tavoro's drawing against pygame-ce (a Surface, SDL's dummy video driver) and raylib's
 CFFI binding (pyray), side by side in one run: the Python side of one drawing call, a batch
-against the loop of single calls it replaces, and whole headless frames.
+against the loop of single calls it replaces, and whole headless frames; and the same rows of
+tavoro on its desktop backend.
 
-Each cell is the minimum, over repeats, of the time per operation. pyray needs a window, so its
-cells run in a child process under a private X server (Xvfb) when one can be started; without
-one they are left out.
+Each cell is the minimum, over repeats, of the time per operation. pyray and tavoro's desktop
+backend need a window, so their cells run in child processes under a private X server (Xvfb,
+drawing with Mesa's software OpenGL) when one can be started; without one they are left out.
 
 Run with `make bench` (after the vector table), or after `make build`:
 
@@ -55,8 +56,8 @@ def scene(count, seed=7):
 # The calls
 
 
-def tavoro_cells(repeat):
-    window = Window(WIDTH, HEIGHT, "bench")
+def tavoro_cells(repeat, backend="headless"):
+    window = Window(WIDTH, HEIGHT, "bench", backend=backend)
     off, color = Rect(-100, -100, 16, 16), Color(200, 40, 40, 255)
     xy = scene(10000)
     rects = [Rect(float(x), float(y), 16, 16) for x, y in xy]
@@ -158,25 +159,40 @@ print(json.dumps({"call, rect off the screen": cell}))
 """
 
 
-def pyray_cells(repeat):
-    """pyray's cells, from a child process under a private X server; {} without one."""
-    xvfb = shutil.which("Xvfb")
-    if not xvfb:
-        return {}
+def child_cells(server, code, repeat):
+    """The cells a child prints as JSON on its last line, run on the X server `server`."""
     with tempfile.TemporaryDirectory() as home:
-        server = subprocess.Popen([xvfb, ":97", "-screen", "0", "320x240x24", "-nolisten", "tcp"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        env = dict(os.environ, DISPLAY=server, HOME=home, LIBGL_ALWAYS_SOFTWARE="1")
         try:
-            time.sleep(1.0)
-            env = dict(os.environ, DISPLAY=":97", HOME=home, LIBGL_ALWAYS_SOFTWARE="1")
-            proc = subprocess.run([sys.executable, "-c", PYRAY_CHILD, str(repeat)], env=env,
-                                  capture_output=True, text=True, timeout=300)
+            proc = subprocess.run([sys.executable, "-c", code, str(repeat)], env=env,
+                                  capture_output=True, text=True, timeout=600)
             return json.loads(proc.stdout.splitlines()[-1]) if proc.returncode == 0 else {}
         except (subprocess.TimeoutExpired, IndexError, ValueError):
             return {}
-        finally:
-            server.terminate()
-            server.wait()
+
+
+DESKTOP_CHILD = f"""
+import json, sys
+sys.path.insert(0, {str(HERE)!r})
+from drawing import tavoro_cells
+print(json.dumps(tavoro_cells(int(sys.argv[1]), "desktop")))
+"""
+
+
+def windowed_cells(repeat):
+    """pyray's cells and tavoro's on the desktop, from children under a private X server; {}
+    for each without one."""
+    xvfb = shutil.which("Xvfb")
+    if not xvfb:
+        return {}, {}
+    server = subprocess.Popen([xvfb, ":97", "-screen", "0", f"{WIDTH}x{HEIGHT}x24", "-nolisten", "tcp",
+                               "-noreset"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1.0)
+        return child_cells(":97", PYRAY_CHILD, repeat), child_cells(":97", DESKTOP_CHILD, repeat)
+    finally:
+        server.terminate()
+        server.wait()
 
 
 # ---------------------------------------------------------------------------------------------
@@ -191,9 +207,10 @@ def fmt(seconds):
 
 def table(columns):
     names = list(columns["tavoro"])
-    out = ["| row | tavoro | pygame-ce | pyray |", "| --- | ---: | ---: | ---: |"]
+    libraries = ("tavoro", "tavoro desktop", "pygame-ce", "pyray")
+    out = ["| row | " + " | ".join(libraries) + " |", "| --- |" + " ---: |" * len(libraries)]
     for name in names:
-        cells = [fmt(columns[lib].get(name)) for lib in ("tavoro", "pygame-ce", "pyray")]
+        cells = [fmt(columns[lib].get(name)) for lib in libraries]
         out.append(f"| {name} | " + " | ".join(cells) + " |")
     t = columns["tavoro"]
     loop = t["loop of 1,000 calls, off the screen"]
@@ -214,12 +231,16 @@ def main():
     parser.add_argument("--repeat", type=int, default=7)
     parser.add_argument("--no-write", action="store_true")
     args = parser.parse_args()
-    columns = {"tavoro": tavoro_cells(args.repeat), "pygame-ce": pygame_cells(args.repeat),
-               "pyray": pyray_cells(args.repeat)}
+    pyray, desktop = windowed_cells(args.repeat)
+    columns = {"tavoro": tavoro_cells(args.repeat), "tavoro desktop": desktop,
+               "pygame-ce": pygame_cells(args.repeat), "pyray": pyray}
     text = (f"# Drawing, headless\n\nCPython {platform.python_version()} on {platform.machine()}, "
             f"{WIDTH}x{HEIGHT}; minimum over {args.repeat} repeats. tavoro draws into raylib's software "
             "renderer, which fills the pixels when the frame ends: its call rows time the call alone, "
-            "its frame rows the whole frame. pygame-ce fills the pixels in the call.\n\n"
+            "its frame rows the whole frame. pygame-ce fills the pixels in the call. tavoro desktop is "
+            "the same rows on the desktop backend under Xvfb, where Mesa's software OpenGL (llvmpipe) "
+            "stands in for a GPU: its call rows are what a real GPU's would be, its frame rows are not "
+            "(a GPU draws them in far less).\n\n"
             + table(columns) + "\n")
     print(text)
     if not args.no_write:

@@ -1,4 +1,9 @@
-"""A small game loop on tavoro, headless: run it with `make demo`.
+"""A small game loop on tavoro: run it with `make demo`.
+
+With a display it is a game in a window on the desktop: steer the ship with the arrow keys (or
+WASD), click to throw in more particles, and every particle the ship touches is caught; Escape or
+closing the window ends it, and the figures are on screen. Without a display it runs headless
+for four seconds, as below, and says so.
 
 Three hundred particles fly around an arena and bounce off its walls and off four obstacles
 placed by the arena's named points (`get_reflected` about the wall's normal, `collide_list_all`
@@ -22,7 +27,7 @@ import wave
 from pathlib import Path
 from typing import TYPE_CHECKING
 
-from tavoro import audio_device
+from tavoro import Key, MouseButton, audio_device, draw
 from tavoro.audio_stream.audio_stream import AudioStream
 from tavoro.colors.colors import colors
 from tavoro.music.music import Music
@@ -141,14 +146,81 @@ def bounce(position: Vector2, velocity: Vector2, hit: set[int]) -> tuple[bool, V
     return bounced, velocity
 
 
+STEERING = {Key.LEFT: Vector2(-1, 0), Key.A: Vector2(-1, 0), Key.RIGHT: Vector2(1, 0),
+            Key.D: Vector2(1, 0), Key.UP: Vector2(0, -1), Key.W: Vector2(0, -1),
+            Key.DOWN: Vector2(0, 1), Key.S: Vector2(0, 1)}
+SHIP_SPEED = 240.0
+
+
+def play(window: Window, workdir: Path) -> None:
+    """The game on the desktop, until Escape or the window is closed."""
+    from picture import BACKGROUND, RADIUS
+
+    window.target_fps = FPS
+    blip = Sound.load(str(workdir / "blip.wav"))
+    voices = [Sound.load_alias(blip) for _ in range(8)]
+    positions = [Vector2(20 + (i * 37) % 600, 20 + (i * 53) % 440) for i in range(PARTICLES // 3)]
+    velocities = [Vector2(math.cos(i), math.sin(i)) * (60 + i % 90) for i in range(len(positions))]
+    ship = Vector2(ARENA.centerx, ARENA.bottom - 40)
+    caught = next_voice = 0
+    while not window.should_close:
+        step = min(window.frame_time or 1.0 / FPS, 0.1)
+        heading = sum((v for key, v in STEERING.items() if window.is_key_down(key)), Vector2(0, 0))
+        if heading.length_squared() > 0:
+            ship += heading.get_normalized() * (SHIP_SPEED * step)
+        ship = Rect(ship.x, ship.y, 0, 0).get_clamped(ARENA.get_inflated(-48, -48)).topleft
+        if window.is_mouse_button_pressed(MouseButton.LEFT):
+            at = window.mouse_position
+            for i in range(20):
+                positions.append(at.copy())
+                velocities.append(Vector2.from_polar(80 + 7 * i, i * 18.0))
+        hit: set[int] = set()
+        for i, position in enumerate(positions):
+            position += velocities[i] * step
+            velocities[i] = bounce(position, velocities[i], hit)[1]
+        reach = Rect(ship.x - 14, ship.y - 14, 28, 28)
+        for i in sorted(reach.collide_points(positions), reverse=True):
+            del positions[i], velocities[i]
+            caught += 1
+            voice = voices[next_voice]
+            if not voice.playing:
+                voice.play()
+            next_voice = (next_voice + 1) % len(voices)
+        with window.frame():
+            draw.clear(BACKGROUND)
+            for index, (rect, colour) in enumerate(zip(OBSTACLES, OBSTACLE_COLOURS)):
+                if index in hit:
+                    draw.rect(rect, colour)
+                else:
+                    draw.rect_lines(rect, colour, 2)
+            if positions:
+                draw.circles(positions, RADIUS, colors.Gold)
+            draw.triangle(ship + Vector2(0, -14), ship + Vector2(-11, 10), ship + Vector2(11, 10), colors.Tomato)
+            draw.rect((0, 452, 640, 28), (0, 0, 0, 160))
+            draw.text(f"{window.fps:3.0f} fps   {len(positions):4d} particles   {caught:4d} caught   "
+                      "arrows steer, click adds, Esc ends", (8, 458), 14, colors.WhiteSmoke)
+        if window.is_key_pressed(Key.ESCAPE):
+            window.request_close()
+    print(f"caught {caught} particles; {len(positions)} still flying")
+
+
 def main() -> None:
     from picture import FilmStrip
 
     workdir = Path(tempfile.mkdtemp(prefix="tavoro-demo-"))
     window = Window(int(ARENA.w), int(ARENA.h), "tavoro demo")
     print(f"window: {window.width}x{window.height}, drawn {window.backend}")
-    film = FilmStrip(window, every=4)
     write_wav(workdir / "blip.wav", 0.06, [1320.0])
+    if window.backend == "desktop":
+        audio_device.init()
+        try:
+            play(window, workdir)
+        finally:
+            audio_device.close()
+            window.close()
+        return
+    print("no display here, so the game runs headless for four seconds and keeps pictures of it")
+    film = FilmStrip(window, every=4)
     write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
     audio_device.init()

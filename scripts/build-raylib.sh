@@ -29,6 +29,16 @@
 #
 # only tells, by its exit status, whether the cache holds such an install.
 #
+#   TAVORO_RAYLIB_PLATFORM=desktop scripts/build-raylib.sh
+#
+# builds the desktop raylib instead, from the same source and patches: GLFW on X11 with OpenGL
+# 3.3, its prefix raylib-desktop (raylib-desktop-<toolchain>-<arch> with a toolchain). Debian's
+# raylib source leaves out the GLFW raylib bundles, so GLFW comes from Debian's glfw3 source
+# package (trixie's 3.4, the version raylib bundles; unstable has none) and is compiled into
+# libraylib.so, as the bundled one would be. GLFW 3.4 loads libX11 and libGL at run time, so the
+# library links nothing beyond libc: it needs X11's headers to build, and a display only once a
+# window opens. Its audio device is never opened: audio plays through the headless build.
+#
 # The source is fetched by scripts/debian-unstable.sh, with apt through a
 # private configuration; the system's apt setup is only read.
 
@@ -36,13 +46,20 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" build-raylib
 
 MIN_VERSION=5.5
+GLFW_SUITE=trixie
+platform="${TAVORO_RAYLIB_PLATFORM:-headless}"
+case "$platform" in
+    headless) name=raylib raylib_platform=Memory ;;
+    desktop) name=raylib-desktop raylib_platform=Desktop ;;
+    *) die "TAVORO_RAYLIB_PLATFORM is headless or desktop, not $platform" ;;
+esac
 toolchain="${TAVORO_RAYLIB_TOOLCHAIN:-}"
 if [[ -n "$toolchain" ]]; then
     [[ -f "$toolchain" ]] || die "no toolchain file $toolchain"
     toolchain="$(cd "$(dirname "$toolchain")" && pwd -P)/$(basename "$toolchain")"
-    use_cache "raylib-$(basename "$toolchain" .cmake)-${TAVORO_TARGET_ARCH:-$(uname -m)}"
+    use_cache "$name-$(basename "$toolchain" .cmake)-${TAVORO_TARGET_ARCH:-$(uname -m)}"
 else
-    use_cache raylib
+    use_cache "$name"
 fi
 
 # Build configuration. The marker records it, so changing anything here
@@ -65,7 +82,7 @@ c_flags+=" -DSUPPORT_FILEFORMAT_XM=0"
 #    the working directory (the package takes screenshots when the program asks).
 c_flags+=" -DSW_FRAMEBUFFER_OUTPUT_BGRA=0 -DSUPPORT_SCREEN_CAPTURE=0"
 cmake_args=(
-    -DPLATFORM=Memory
+    "-DPLATFORM=$raylib_platform"
     -DUSE_EXTERNAL_GLFW=OFF
     -DBUILD_SHARED_LIBS=ON
     -DBUILD_EXAMPLES=OFF
@@ -74,6 +91,24 @@ cmake_args=(
     "-DCMAKE_C_FLAGS=$c_flags"
     "-DCMAKE_C_STANDARD_LIBRARIES=-lm -ldl -lpthread"
 )
+if [[ "$platform" == desktop ]]; then
+    #  - GLFW for X11 alone. raylib would link libGL, which GLFW loads itself: naming libdl as
+    #    the OpenGL library (and not looking for one) keeps it off the link line, so the library
+    #    builds for any target and loads where no GL is installed.
+    #  - -Bsymbolic: raylib's calls to its own functions stay inside this build, whatever other
+    #    raylib the process has loaded with the same names.
+    #  - Images from the clipboard are left out: raylib reads them through Xlib itself, which
+    #    would link libX11 after all.
+    cmake_args+=(
+        "-DCMAKE_C_FLAGS=$c_flags -DSUPPORT_CLIPBOARD_IMAGE=0"
+        -DOPENGL_VERSION=3.3
+        -DGLFW_BUILD_X11=ON
+        -DGLFW_BUILD_WAYLAND=OFF
+        -DCMAKE_DISABLE_FIND_PACKAGE_OpenGL=ON
+        -DOPENGL_LIBRARIES=dl
+        "-DCMAKE_C_STANDARD_LIBRARIES=-lm -ldl -lpthread -Wl,-Bsymbolic"
+    )
+fi
 # Our own patches to raylib, applied in name order after Debian's: each file says at its top what
 # it mends and why. Their checksum is part of the recipe, so changing one rebuilds.
 patch_dir="$here/raylib-patches"
@@ -81,6 +116,7 @@ shopt -s nullglob
 our_patches=("$patch_dir"/*.patch)
 shopt -u nullglob
 recipe="recipe=3 ${cmake_args[*]}"
+[[ "$platform" == headless ]] || recipe+=" glfw=$GLFW_SUITE"
 if [[ -n "$toolchain" ]]; then
     cmake_args+=("-DCMAKE_TOOLCHAIN_FILE=$toolchain")
     recipe+=" toolchain=$(cksum <"$toolchain" | cut -d' ' -f1) arch=${TAVORO_TARGET_ARCH:-}"
@@ -154,22 +190,53 @@ fi
 # ---------------------------------------------------------------------------
 # Debian's patch series if there is one, then ours.
 
-series="$src/debian/patches/series"
-if [[ -f "$series" ]]; then
+# apply_debian_series DIR: the patches of DIR's debian/patches/series, in order.
+apply_debian_series() {
+    local series="$1/debian/patches/series" p opts
+    [[ -f "$series" ]] || return 0
     while read -r p opts || [[ -n "$p" ]]; do
         p="${p%%#*}"
         [[ -n "$p" ]] || continue
         log "applying Debian patch $p"
         # shellcheck disable=SC2086  # options from the series file, default -p1
-        patch -d "$src" --batch --forward ${opts:--p1} <"$src/debian/patches/$p" \
+        patch -d "$1" --batch --forward ${opts:--p1} <"$1/debian/patches/$p" \
             || die "Debian patch $p does not apply"
     done <"$series"
-fi
+}
+apply_debian_series "$src"
 
 for p in "${our_patches[@]}"; do
     log "applying $(basename "$p")"
     patch -d "$src" --batch --forward -p1 <"$p" || die "$(basename "$p") does not apply"
 done
+
+# ---------------------------------------------------------------------------
+# The desktop build: GLFW where raylib's build looks for its bundled copy, and X11's headers in a
+# directory of their own, so that a cross toolchain sees them without the host's C library
+# headers beside them.
+
+if [[ "$platform" == desktop ]]; then
+    glfw_version="$(TAVORO_DEBIAN_SUITE=$GLFW_SUITE "$here/debian-unstable.sh" source glfw3 "$work/glfw" | tail -n1)"
+    [[ -n "$glfw_version" && -f "$work/glfw/include/GLFW/glfw3.h" ]] || die "fetching the glfw3 source package failed"
+    apply_debian_series "$work/glfw"
+    rm -rf "$src/src/external/glfw"
+    mv "$work/glfw" "$src/src/external/glfw"
+    log "GLFW $glfw_version from Debian $GLFW_SUITE"
+    headers=(X11/Xlib.h X11/extensions/Xrandr.h X11/extensions/Xinerama.h X11/Xcursor/Xcursor.h
+             X11/extensions/XInput2.h X11/extensions/shape.h)
+    for h in "${headers[@]}"; do
+        [[ -f "/usr/include/$h" ]] && continue
+        apt_install libx11-dev libxrandr-dev libxinerama-dev libxcursor-dev libxi-dev libxext-dev
+        break
+    done
+    mkdir -p "$work/x11"
+    cp -r /usr/include/X11 "$work/x11/" || die "cannot copy X11's headers"
+    for part in X11 Xrandr Xinerama Xkb Xcursor Xi Xshape; do
+        cmake_args+=("-DX11_${part}_INCLUDE_PATH=$work/x11")
+    done
+    # GLFW asks CMake to find libX11 but never links it.
+    cmake_args+=(-DX11_X11_LIB=X11)
+fi
 
 # ---------------------------------------------------------------------------
 # Configure, build and stage the install, then move it into place.
@@ -201,6 +268,6 @@ rm -rf "$prefix"
 mkdir -p "$(dirname "$prefix")"
 mv "$staged" "$prefix" || die "could not move the install into $prefix"
 
-write_marker "$recipe" "version=$deb_version" "files=$(fingerprint)"
+write_marker "$recipe" "version=$deb_version${glfw_version:+ glfw $glfw_version}" "files=$(fingerprint)"
 log "raylib $deb_version installed in $prefix"
 finish "$prefix"

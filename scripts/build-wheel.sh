@@ -11,7 +11,9 @@
 # CPython of the same version (scripts/arm64-python.sh). auditwheel then repairs the wheel: it
 # copies libraylib into it (tavoro.libs/, under a name of its own so that no other raylib in the
 # process is taken for it), points the audio modules' run path there, and tags it
-# manylinux_2_17, refusing to if any symbol needs more.
+# manylinux_2_17, refusing to if any symbol needs more. The desktop raylib, built the same way,
+# travels as tavoro/window/libraylib-desktop.so, which the window module loads itself (it needs
+# nothing beyond libc: GLFW loads the system's X11 and GL libraries once a window opens).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)"
@@ -35,6 +37,8 @@ export TAVORO_TARGET_ARCH="$arch"
 export ZIG_GLOBAL_CACHE_DIR="${TAVORO_CACHE:-$HOME/.cache/tavoro}/zig"
 toolchain="$root/scripts/zig-toolchain.cmake"
 export TAVORO_RAYLIB_PREFIX="$(TAVORO_RAYLIB_TOOLCHAIN="$toolchain" "$root/scripts/build-raylib.sh")"
+export TAVORO_RAYLIB_DESKTOP_PREFIX="$(TAVORO_RAYLIB_TOOLCHAIN="$toolchain" TAVORO_RAYLIB_PLATFORM=desktop \
+    "$root/scripts/build-raylib.sh")"
 
 # The toolchain names its target system, so CMake takes the build for a cross build and asks the
 # interpreter nothing of its extension suffix: scikit-build-core passes on the one given here.

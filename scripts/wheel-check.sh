@@ -26,7 +26,7 @@ portable_tests=(
     test_vector2.py test_vector3.py test_vector_ops.py test_vector_geometry.py test_rect.py
     test_rect_geometry.py test_rect_batch.py test_colors.py test_glyph_info.py test_parser.py
     test_siblings.py test_interop.py test_versions.py test_audio_device.py test_audio_output.py
-    test_boundary.py test_draw.py test_draw_fuzz.py
+    test_boundary.py test_draw.py test_draw_fuzz.py test_backends.py
 )
 test_tools=(pytest numpy hypothesis pygame-ce PyGLM)
 # The benchmark, run once through for correctness (its timings mean nothing in a root on a busy

@@ -8,6 +8,10 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
+# Windows open on the desktop wherever a display is: the suite draws headless, as CI does, also
+# from a desktop session (and in the interpreters it starts). The desktop tests name their own.
+os.environ.pop("DISPLAY", None)
+
 # The built modules: in place (src/ and tests/native/), or in the separate tree that
 # TAVORO_MODULE_TREE names (its tavoro/ package and native/ directory), such as the sanitizer
 # build's; the tests and the fresh interpreters they start use the same ones.

@@ -189,6 +189,7 @@ const frame::ExportDef exports[] = {
     {"stream_buffer_frames", stream_buffer_frames_signature,
      reinterpret_cast<void*>(&get_stream_buffer_frames)},
     {"forked_device", forked::device_signature, &forked_device},
+    {"receive_log", receive_log_signature, reinterpret_cast<void*>(&trace_log::detail::receive)},
 };
 
 // The device module reads its own state and routines as the other audio modules do.

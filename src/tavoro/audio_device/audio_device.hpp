@@ -38,6 +38,7 @@ inline constexpr const char* track_signature = "void (PyObject *, void (*)(PyObj
 inline constexpr const char* untrack_signature = "void (PyObject *)";
 inline constexpr const char* hand_over_log_signature = "void (void)";
 inline constexpr const char* stream_buffer_frames_signature = "int (void)";
+inline constexpr const char* receive_log_signature = "void (int, const char *, va_list)";
 
 struct Api {
     void (*track)(PyObject* object, Release release, int rank);
@@ -65,6 +66,15 @@ inline int bind_api() {
          exports::entry("stream_buffer_frames", stream_buffer_frames_signature,
                         api.stream_buffer_frames),
          exports::entry("forked_device", forked::device_signature, api.forked)});
+}
+
+// The device module's raylib log callback, for a raylib other than the linked one (the desktop
+// build the window module loads), so that its lines join the same queue. Bound by bind_receiver().
+inline TraceLogCallback receive_log = nullptr;
+
+inline int bind_receiver() {
+    return exports::bind(module_name,
+                         {exports::entry("receive_log", receive_log_signature, receive_log)});
 }
 
 // Whether this process was forked while the device was open: then the device reads as not open

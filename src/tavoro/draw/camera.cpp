@@ -56,7 +56,7 @@ PyObject* enter(C* self) {
         PyErr_SetString(PyExc_RuntimeError, camera_in_use);
         return nullptr;
     }
-    BeginMode2D(self->raw);
+    display::rl().BeginMode2D(self->raw);
     display::state->transformed = true;
     active = self;
     return Py_NewRef(reinterpret_cast<PyObject*>(self));
@@ -68,7 +68,7 @@ PyObject* exit(C* self, PyObject*, PyObject*, PyObject*) {
     if (active == self) {
         active = nullptr;
         if (display::state->transformed && display::state->frame_thread == display::current_thread()) {
-            EndMode2D();
+            display::rl().EndMode2D();
             display::state->transformed = false;
         }
     }

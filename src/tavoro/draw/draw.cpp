@@ -66,7 +66,7 @@ using Spacing = frame::Default<PyObject*, nullptr>;
 
 PyObject* clear(Paint color) {
     if (!display::require_frame()) return nullptr;
-    ClearBackground(color.value);
+    display::rl().ClearBackground(color.value);
     Py_RETURN_NONE;
 }
 
@@ -91,19 +91,19 @@ PyObject* rect(Area area, Paint color) {
 
 PyObject* rect_lines(Area area, Paint color, frame::Default<Length, 1.0f> thickness) {
     if (!display::require_frame()) return nullptr;
-    DrawRectangleLinesEx(area.value, thickness.value.value, color.value);
+    display::rl().DrawRectangleLinesEx(area.value, thickness.value.value, color.value);
     Py_RETURN_NONE;
 }
 
 PyObject* rect_rounded(Area area, Number roundness, int segments, Paint color) {
     if (!display::require_frame() || !check_segments(segments)) return nullptr;
-    DrawRectangleRounded(area.value, roundness.value, segments, color.value);
+    display::rl().DrawRectangleRounded(area.value, roundness.value, segments, color.value);
     Py_RETURN_NONE;
 }
 
 PyObject* rect_rotated(Area area, Point origin, Number rotation, Paint color) {
     if (!display::require_frame()) return nullptr;
-    DrawRectanglePro(area.value, origin.value, rotation.value, color.value);
+    display::rl().DrawRectanglePro(area.value, origin.value, rotation.value, color.value);
     Py_RETURN_NONE;
 }
 
@@ -115,21 +115,21 @@ PyObject* circle(Point center, Length radius, Paint color) {
 
 PyObject* circle_lines(Point center, Length radius, Paint color) {
     if (!display::require_frame()) return nullptr;
-    DrawCircleLinesV(center.value, radius.value, color.value);
+    display::rl().DrawCircleLinesV(center.value, radius.value, color.value);
     Py_RETURN_NONE;
 }
 
 PyObject* circle_sector(Point center, Length radius, Number start_angle, Number end_angle,
                         int segments, Paint color) {
     if (!display::require_frame() || !check_segments(segments)) return nullptr;
-    DrawCircleSector(center.value, radius.value, start_angle.value, end_angle.value, segments,
+    display::rl().DrawCircleSector(center.value, radius.value, start_angle.value, end_angle.value, segments,
                      color.value);
     Py_RETURN_NONE;
 }
 
 PyObject* ellipse(Point center, Length radius_h, Length radius_v, Paint color) {
     if (!display::require_frame()) return nullptr;
-    DrawEllipseV(center.value, radius_h.value, radius_v.value, color.value);
+    display::rl().DrawEllipseV(center.value, radius_h.value, radius_v.value, color.value);
     Py_RETURN_NONE;
 }
 
@@ -141,7 +141,7 @@ PyObject* triangle(Point a, Point b, Point c, Paint color) {
     double cross = (static_cast<double>(q.x) - p.x) * (static_cast<double>(r.y) - p.y) -
                    (static_cast<double>(q.y) - p.y) * (static_cast<double>(r.x) - p.x);
     if (cross > 0.0) std::swap(q, r);
-    DrawTriangle(p, q, r, color.value);
+    display::rl().DrawTriangle(p, q, r, color.value);
     Py_RETURN_NONE;
 }
 
@@ -157,7 +157,7 @@ PyObject* poly(Point center, int sides, Length radius, Number rotation, Paint co
         fan[static_cast<std::size_t>(i) + 1] = {center.value.x + static_cast<float>(std::cos(angle) * radius.value),
                                                 center.value.y + static_cast<float>(std::sin(angle) * radius.value)};
     }
-    DrawTriangleFan(fan.data(), sides + 2, color.value);
+    display::rl().DrawTriangleFan(fan.data(), sides + 2, color.value);
     Py_RETURN_NONE;
 }
 
@@ -167,7 +167,7 @@ PyObject* text(PyObject* text, Point position, Length size, Paint color, Spacing
     const char* chars = utf8(text, holder);
     float gap;
     if (!chars || !spacing_of(spacing.value, size.value, gap)) return nullptr;
-    DrawTextEx(GetFontDefault(), chars, position.value, size.value, gap, color.value);
+    display::rl().DrawTextEx(display::rl().GetFontDefault(), chars, position.value, size.value, gap, color.value);
     Py_RETURN_NONE;
 }
 
@@ -177,7 +177,7 @@ PyObject* measure_text(PyObject* text, Length size, Spacing spacing) {
     const char* chars = utf8(text, holder);
     float gap;
     if (!chars || !spacing_of(spacing.value, size.value, gap)) return nullptr;
-    ::Vector2 extent = MeasureTextEx(GetFontDefault(), chars, size.value, gap);
+    ::Vector2 extent = display::rl().MeasureTextEx(display::rl().GetFontDefault(), chars, size.value, gap);
     return Vector2::vtable->cfrom_floats(extent.x, extent.y);
 }
 

@@ -32,22 +32,22 @@ private:
     bool transformed_;
 };
 
-inline void draw_pixel(const ::Vector2& at, const ::Color& color) { DrawPixelV(at, color); }
+inline void draw_pixel(const ::Vector2& at, const ::Color& color) { display::rl().DrawPixelV(at, color); }
 
 // One pixel wide, a line is raylib's rasterised line; thicker, a quad along it.
 inline void draw_line(const ::Vector2& start, const ::Vector2& end, const ::Color& color, float thickness) {
     if (thickness == 1.0f)
-        DrawLineV(start, end, color);
+        display::rl().DrawLineV(start, end, color);
     else
-        DrawLineEx(start, end, thickness, color);
+        display::rl().DrawLineEx(start, end, thickness, color);
 }
 
 inline void draw_rect(const ::Rectangle& area, const ::Color& color, const Screen& screen = Screen()) {
-    if (!screen.misses(area)) DrawRectangleRec(area, color);
+    if (!screen.misses(area)) display::rl().DrawRectangleRec(area, color);
 }
 
 inline void draw_circle(const ::Vector2& center, float radius, const ::Color& color) {
-    DrawCircleV(center, radius, color);
+    display::rl().DrawCircleV(center, radius, color);
 }
 
 extern PyMethodDef batch_functions[];

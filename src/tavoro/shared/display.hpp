@@ -8,6 +8,7 @@
 // that it runs inside a frame on that thread.
 #pragma once
 
+#include "backend.hpp"
 #include "frame.hpp"
 
 #include <pythread.h>
@@ -28,6 +29,9 @@ struct State {
     bool transformed;
     // The render area the untransformed drawing calls cull against.
     float width, height;
+    // The raylib of the open window (the linked one while none is open): every window, input and
+    // drawing call goes through it.
+    const backend::Api* raylib;
 };
 
 inline constexpr const char* state_signature = "struct tavoro_display_state *";
@@ -43,6 +47,9 @@ constexpr const char* forked = "the window belongs to the process that opened it
 
 // This module's binding of the state, filled by bind() when the module executes.
 inline State* state = nullptr;
+
+// The raylib that serves the open window.
+inline const backend::Api& rl() { return *state->raylib; }
 
 inline unsigned long current_thread() { return PyThread_get_thread_ident(); }
 

@@ -1,6 +1,7 @@
 // The window's input: keyboard and mouse as raylib reads them, scripted input that goes through
 // the same state (raylib's automation events), and recordings of a run's input that replay frame
-// by frame. Headless there are no devices, so scripted and replayed input is all there is.
+// by frame. Headless there are no devices, so scripted and replayed input is all there is; on the
+// desktop both come together, through the open window's raylib (display::rl()).
 //
 // raylib reads devices when a frame ends, after it has kept the last frame's state, so a frame
 // sees each press and release as a change. Scripted input waits for the next frame to begin and
@@ -15,10 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 
-// Queues a typed character; a raylib patch of this package's build (bound weakly, so that a
-// raylib without it still loads: there, typed characters cannot be scripted or replayed).
-extern "C" bool InjectCharPressed(int codepoint) __attribute__((weak));
-
 namespace tavoro::window {
 namespace {
 
@@ -30,6 +27,8 @@ constexpr const char* not_recording = "no recording was started";
 constexpr const char* bad_recording = "line %d of the recording %R: %s";
 constexpr const char* too_large = "the recording %R is larger than 64 MiB";
 constexpr const char* header = "tavoro-input 1";
+constexpr const char* bad_gamepad = "gamepad must be from 0 to 3 (got %d)";
+constexpr const char* bad_gamepad_part = "%s must be from 0 to %d (got %d)";
 constexpr long largest_recording = 64L << 20;
 
 // raylib's automation event types (rcore.c numbers them; raylib.h does not).
@@ -72,15 +71,15 @@ constexpr const char* kind_names[] = {"key_down", "key_up", "button_down", "butt
                                       "mouse",    "wheel",  "char"};
 
 void play(unsigned type, int a = 0, int b = 0) {
-    PlayAutomationEvent(AutomationEvent{.frame = 0, .type = type, .params = {a, b, 0, 0}});
+    display::rl().PlayAutomationEvent(AutomationEvent{.frame = 0, .type = type, .params = {a, b, 0, 0}});
 }
 
 PyObject* vector(::Vector2 v) { return Vector2::vtable->cfrom_floats(v.x, v.y); }
 
-template <bool (*Query)(int), class Code>
+template <decltype(backend::Api::IsKeyDown) backend::Api::*Query, class Code>
 PyObject* ask(Window* self, Code code) {
     if (!usable(self)) return nullptr;
-    return PyBool_FromLong(Query(code.value));
+    return PyBool_FromLong((display::rl().*Query)(code.value));
 }
 
 void record(Window* self, InputKind kind, int a, int b = 0) {
@@ -100,7 +99,7 @@ void apply(const InputEvent& event) {
         case button_up: play(button_up_event, event.a); break;
         case mouse_move: play(mouse_event, event.a, event.b); break;
         case wheel: play(wheel_event, event.a, event.b); break;
-        case typed: if (InjectCharPressed) InjectCharPressed(event.a); break;
+        case typed: if (display::rl().InjectCharPressed) display::rl().InjectCharPressed(event.a); break;
     }
 }
 
@@ -231,49 +230,75 @@ PyObject* file_system_path(PyObject* path) {
 // ---------------------------------------------------------------------------------------------
 // Devices
 
-PyObject* is_key_down(Window* self, KeyCode key) { return ask<IsKeyDown>(self, key); }
-PyObject* is_key_up(Window* self, KeyCode key) { return ask<IsKeyUp>(self, key); }
-PyObject* is_key_pressed(Window* self, KeyCode key) { return ask<IsKeyPressed>(self, key); }
-PyObject* is_key_released(Window* self, KeyCode key) { return ask<IsKeyReleased>(self, key); }
+PyObject* is_key_down(Window* self, KeyCode key) { return ask<&backend::Api::IsKeyDown>(self, key); }
+PyObject* is_key_up(Window* self, KeyCode key) { return ask<&backend::Api::IsKeyUp>(self, key); }
+PyObject* is_key_pressed(Window* self, KeyCode key) { return ask<&backend::Api::IsKeyPressed>(self, key); }
+PyObject* is_key_released(Window* self, KeyCode key) { return ask<&backend::Api::IsKeyReleased>(self, key); }
 
 PyObject* is_mouse_button_down(Window* self, ButtonCode button) {
-    return ask<IsMouseButtonDown>(self, button);
+    return ask<&backend::Api::IsMouseButtonDown>(self, button);
 }
 PyObject* is_mouse_button_up(Window* self, ButtonCode button) {
-    return ask<IsMouseButtonUp>(self, button);
+    return ask<&backend::Api::IsMouseButtonUp>(self, button);
 }
 PyObject* is_mouse_button_pressed(Window* self, ButtonCode button) {
-    return ask<IsMouseButtonPressed>(self, button);
+    return ask<&backend::Api::IsMouseButtonPressed>(self, button);
 }
 PyObject* is_mouse_button_released(Window* self, ButtonCode button) {
-    return ask<IsMouseButtonReleased>(self, button);
+    return ask<&backend::Api::IsMouseButtonReleased>(self, button);
 }
 
 PyObject* get_key_pressed(Window* self) {
     if (!usable(self)) return nullptr;
-    return PyLong_FromLong(GetKeyPressed());
+    return PyLong_FromLong(display::rl().GetKeyPressed());
 }
 
 PyObject* get_char_pressed(Window* self) {
     if (!usable(self)) return nullptr;
-    int codepoint = GetCharPressed();
+    int codepoint = display::rl().GetCharPressed();
     if (codepoint <= 0 || codepoint > 0x10FFFF) return Py_NewRef(frame::state.empty_str);
     return PyUnicode_FromOrdinal(codepoint);
 }
 
 PyObject* get_mouse_position(Window* self, void*) {
     if (!usable(self)) return nullptr;
-    return vector(GetMousePosition());
+    return vector(display::rl().GetMousePosition());
 }
 
 PyObject* get_mouse_delta(Window* self, void*) {
     if (!usable(self)) return nullptr;
-    return vector(GetMouseDelta());
+    return vector(display::rl().GetMouseDelta());
 }
 
 PyObject* get_mouse_wheel(Window* self, void*) {
     if (!usable(self)) return nullptr;
-    return PyFloat_FromDouble(GetMouseWheelMove());
+    return PyFloat_FromDouble(display::rl().GetMouseWheelMove());
+}
+
+// Gamepads as GLFW reports them (raylib's four); headless none is available.
+bool check_gamepad(int gamepad, int part, int parts, const char* name) {
+    if (gamepad < 0 || gamepad > 3) {
+        PyErr_Format(PyExc_ValueError, bad_gamepad, gamepad);
+        return false;
+    }
+    if (part >= 0 && part < parts) return true;
+    PyErr_Format(PyExc_ValueError, bad_gamepad_part, name, parts - 1, part);
+    return false;
+}
+
+PyObject* is_gamepad_available(Window* self, int gamepad) {
+    if (!usable(self) || !check_gamepad(gamepad, 0, 1, "")) return nullptr;
+    return PyBool_FromLong(display::rl().IsGamepadAvailable(gamepad));
+}
+
+PyObject* is_gamepad_button_down(Window* self, int gamepad, int button) {
+    if (!usable(self) || !check_gamepad(gamepad, button, 32, "button")) return nullptr;
+    return PyBool_FromLong(display::rl().IsGamepadButtonDown(gamepad, button));
+}
+
+PyObject* gamepad_axis(Window* self, int gamepad, int axis) {
+    if (!usable(self) || !check_gamepad(gamepad, axis, 8, "axis")) return nullptr;
+    return PyFloat_FromDouble(display::rl().GetGamepadAxisMovement(gamepad, axis));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -316,7 +341,7 @@ PyObject* scroll_mouse(Window* self, double amount) {
 PyObject* type_text(Window* self, PyObject* text) {
     if (!usable(self)) return nullptr;
     if (!PyUnicode_Check(text)) return frame::raise_expected("a str", text), nullptr;
-    if (!InjectCharPressed) {
+    if (!display::rl().InjectCharPressed) {
         PyErr_SetString(PyExc_RuntimeError, no_char_queue);
         return nullptr;
     }
@@ -339,7 +364,7 @@ void apply_pending(Window* self) {
     for (const InputEvent& event : events) {
         if (event.kind != typed) {
             apply(event);
-        } else if (!queue_full && InjectCharPressed(event.a)) {
+        } else if (!queue_full && display::rl().InjectCharPressed(event.a)) {
             if (self->recording) record(self, typed, event.a);
         } else {
             queue_full = true;
@@ -357,9 +382,9 @@ PyObject* start_recording(Window* self) {
     if (!self->recording) self->recording = new std::vector<InputEvent>;
     self->recording->clear();
     self->recording_frame = 0;
-    for (int key = 1; key < 512; ++key) self->recorded_keys[key] = IsKeyDown(key);
-    for (int button = 0; button < 8; ++button) self->recorded_buttons[button] = IsMouseButtonDown(button);
-    ::Vector2 mouse = GetMousePosition();
+    for (int key = 1; key < 512; ++key) self->recorded_keys[key] = display::rl().IsKeyDown(key);
+    for (int button = 0; button < 8; ++button) self->recorded_buttons[button] = display::rl().IsMouseButtonDown(button);
+    ::Vector2 mouse = display::rl().GetMousePosition();
     self->recorded_mouse[0] = static_cast<int>(std::lround(mouse.x));
     self->recorded_mouse[1] = static_cast<int>(std::lround(mouse.y));
     Py_RETURN_NONE;
@@ -368,25 +393,25 @@ PyObject* start_recording(Window* self) {
 void record_frame(Window* self) {
     if (!self->recording) return;
     for (int key = 1; key < 512; ++key) {
-        bool down = IsKeyDown(key);
+        bool down = display::rl().IsKeyDown(key);
         if (down == self->recorded_keys[key]) continue;
         self->recorded_keys[key] = down;
         record(self, down ? key_down : key_up, key);
     }
     for (int button = 0; button < 8; ++button) {
-        bool down = IsMouseButtonDown(button);
+        bool down = display::rl().IsMouseButtonDown(button);
         if (down == self->recorded_buttons[button]) continue;
         self->recorded_buttons[button] = down;
         record(self, down ? button_down : button_up, button);
     }
-    ::Vector2 mouse = GetMousePosition();
+    ::Vector2 mouse = display::rl().GetMousePosition();
     int x = static_cast<int>(std::lround(mouse.x)), y = static_cast<int>(std::lround(mouse.y));
     if (x != self->recorded_mouse[0] || y != self->recorded_mouse[1]) {
         self->recorded_mouse[0] = x;
         self->recorded_mouse[1] = y;
         record(self, mouse_move, x, y);
     }
-    ::Vector2 moved = GetMouseWheelMoveV();
+    ::Vector2 moved = display::rl().GetMouseWheelMoveV();
     if (moved.x != 0.0f || moved.y != 0.0f)
         record(self, wheel, static_cast<int>(std::lround(moved.x)), static_cast<int>(std::lround(moved.y)));
     ++self->recording_frame;

@@ -34,6 +34,7 @@ struct Window {
     PyObject* frame_scope;   // the context manager frame() returns, made once
     int width, height;
     bool open;               // this object holds the process's window
+    bool desktop;            // it opened on the desktop backend
     int target_fps;          // 0: frames are not paced
     double last_frame_end;   // GetTime() when the last frame ended; 0 before the first
     double frame_time;       // seconds between the last two frame ends
@@ -60,8 +61,14 @@ struct Window {
 
 namespace window {
 
+// The state while no window is open: calls would go to the linked raylib, but are refused first.
+inline const display::State closed_state = {.frame_thread = 0, .window_thread = 0,
+                                            .inherited = false, .transformed = false,
+                                            .width = 0.0f, .height = 0.0f,
+                                            .raylib = &backend::linked};
+
 // The one open window's state, published to the drawing modules.
-inline display::State state{};
+inline display::State state = closed_state;
 
 // Open window, right thread, not inherited: true, or false with RuntimeError set.
 bool usable(Window* self);
@@ -85,6 +92,9 @@ PyObject* is_mouse_button_released(Window* self, ButtonCode button);
 PyObject* get_mouse_position(Window* self, void*);
 PyObject* get_mouse_delta(Window* self, void*);
 PyObject* get_mouse_wheel(Window* self, void*);
+PyObject* is_gamepad_available(Window* self, int gamepad);
+PyObject* is_gamepad_button_down(Window* self, int gamepad, int button);
+PyObject* gamepad_axis(Window* self, int gamepad, int axis);
 PyObject* press_key(Window* self, KeyCode key);
 PyObject* release_key(Window* self, KeyCode key);
 PyObject* type_text(Window* self, PyObject* text);
