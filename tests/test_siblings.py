@@ -210,6 +210,6 @@ def test_unload_releases_once_and_other_entries_refuse():
     assert in_use() < before - BIG // 2
     image.unload()
     del image  # a second release would abort the process
-    c_copy = native_slot(Image, 5, ctypes.py_object, ctypes.py_object)
-    with pytest.raises(NotImplementedError, match="c_copy"):
-        c_copy(Image())
+    c_load_anim = native_slot(Image, 3, ctypes.py_object, ctypes.py_object, ctypes.c_void_p)
+    with pytest.raises(NotImplementedError, match="c_load_anim"):
+        c_load_anim("sprite.gif", None)
