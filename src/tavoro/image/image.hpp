@@ -22,9 +22,12 @@ void change(I* self, F&& edit) {
     self->_raw = std::bit_cast<rl::Image>(raw);
 }
 
-// Whether the image's pixels may be changed in place: its own, uncompressed, one level, and no
-// buffer view open (raylib reallocates them); false with the exception set otherwise.
-bool editable(I* self);
+// Whether the image's pixels may be changed in place: its own, uncompressed, one level, and,
+// for edits that reallocate them, no buffer view open; false with the exception set otherwise.
+bool editable(I* self, bool reallocates = true);
+
+// Drawing changes the pixels where they are, so buffer views see it.
+inline bool drawable(I* self) { return editable(self, false); }
 
 // Whether the image has pixels to read: false with ValueError set otherwise.
 bool has_pixels(const I* self);

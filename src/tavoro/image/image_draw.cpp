@@ -46,20 +46,20 @@ bool fits(const char* what, double width, double height) {
 }  // namespace
 
 PyObject* clear(I* self, Paint color) {
-    if (!editable(self)) return nullptr;
+    if (!drawable(self)) return nullptr;
     change(self, [&](::Image* raw) { ImageClearBackground(raw, color.value); });
     Py_RETURN_NONE;
 }
 
 PyObject* draw_pixel(I* self, Point at, Paint color) {
-    if (!editable(self)) return nullptr;
+    if (!drawable(self)) return nullptr;
     change(self, [&](::Image* raw) { ImageDrawPixel(raw, static_cast<int>(std::floor(at.value.x)), static_cast<int>(std::floor(at.value.y)),
                    color.value); });
     Py_RETURN_NONE;
 }
 
 PyObject* draw_line(I* self, Point start, Point end, Paint color, frame::Default<Length, 1.0f> thickness) {
-    if (!editable(self) || !near("start", start.value) || !near("end", end.value) ||
+    if (!drawable(self) || !near("start", start.value) || !near("end", end.value) ||
         !near("thickness", thickness.value.value))
         return nullptr;
     int thick = static_cast<int>(std::lround(thickness.value.value));
@@ -71,13 +71,13 @@ PyObject* draw_line(I* self, Point start, Point end, Paint color, frame::Default
 }
 
 PyObject* draw_rect(I* self, Area area, Paint color) {
-    if (!editable(self)) return nullptr;
+    if (!drawable(self)) return nullptr;
     change(self, [&](::Image* raw) { ImageDrawRectangleRec(raw, area.value, color.value); });
     Py_RETURN_NONE;
 }
 
 PyObject* draw_rect_lines(I* self, Area area, Paint color, frame::Default<Length, 1.0f> thickness) {
-    if (!editable(self) || !near("rect", {area.value.x, area.value.y}) ||
+    if (!drawable(self) || !near("rect", {area.value.x, area.value.y}) ||
         !near("rect", {area.value.width, area.value.height}) || !near("thickness", thickness.value.value))
         return nullptr;
     change(self, [&](::Image* raw) { ImageDrawRectangleLines(raw, area.value, static_cast<int>(std::lround(thickness.value.value)),
@@ -86,19 +86,19 @@ PyObject* draw_rect_lines(I* self, Area area, Paint color, frame::Default<Length
 }
 
 PyObject* draw_circle(I* self, Point center, Length radius, Paint color) {
-    if (!editable(self) || !near("center", center.value) || !near("radius", radius.value)) return nullptr;
+    if (!drawable(self) || !near("center", center.value) || !near("radius", radius.value)) return nullptr;
     change(self, [&](::Image* raw) { ImageDrawCircleV(raw, center.value, static_cast<int>(std::lround(radius.value)), color.value); });
     Py_RETURN_NONE;
 }
 
 PyObject* draw_circle_lines(I* self, Point center, Length radius, Paint color) {
-    if (!editable(self) || !near("center", center.value) || !near("radius", radius.value)) return nullptr;
+    if (!drawable(self) || !near("center", center.value) || !near("radius", radius.value)) return nullptr;
     change(self, [&](::Image* raw) { ImageDrawCircleLinesV(raw, center.value, static_cast<int>(std::lround(radius.value)), color.value); });
     Py_RETURN_NONE;
 }
 
 PyObject* draw_triangle(I* self, Point a, Point b, Point c, Paint color) {
-    if (!editable(self) || !near("a", a.value) || !near("b", b.value) || !near("c", c.value)) return nullptr;
+    if (!drawable(self) || !near("a", a.value) || !near("b", b.value) || !near("c", c.value)) return nullptr;
     change(self, [&](::Image* raw) { ImageDrawTriangle(raw, a.value, b.value, c.value, color.value); });
     Py_RETURN_NONE;
 }
@@ -108,7 +108,7 @@ PyObject* draw_triangle(I* self, Point a, Point b, Point c, Paint color) {
 PyObject* draw_image(I* self, I* source, Area from, Area to, frame::Default<PyObject*, nullptr> tint) {
     ::Color shade = {255, 255, 255, 255};
     if (tint.value && tint.value != Py_None && !arguments::read_paint(tint.value, shade)) return nullptr;
-    if (!editable(self) || !has_pixels(source)) return nullptr;
+    if (!drawable(self) || !has_pixels(source)) return nullptr;
     if (!fits("scaled source", to.value.width, to.value.height) || !near("dest", {to.value.x, to.value.y}))
         return nullptr;
     if (source->_raw.format > PIXELFORMAT_UNCOMPRESSED_R16G16B16A16 || source->_raw.mipmaps != 1)
@@ -134,7 +134,7 @@ PyObject* draw_text(I* self, PyObject* text, Point position, Length size, Paint 
     float gap = size.value / 10.0f;
     if (spacing.value && spacing.value != Py_None && !arguments::read_number(spacing.value, "spacing", gap))
         return nullptr;
-    if (!editable(self) || !near("position", position.value)) return nullptr;
+    if (!drawable(self) || !near("position", position.value)) return nullptr;
     if (!display::state && display::bind() < 0) return nullptr;
     if (!display::require_window()) return nullptr;
     ::Font font = GetFontDefault();
