@@ -61,11 +61,12 @@ def mutate(data, rng):
     return bytes(data)
 
 
-def make_mutants(directory, count, seed):
+def make_mutants(directory, count, seed, seeds=None):
     rng = random.Random(seed)
+    seeds = seeds or SEEDS
     paths = []
     for i in range(count):
-        source = SEEDS[i % len(SEEDS)]
+        source = seeds[i % len(seeds)]
         path = directory / f"m{i:05d}-{source.stem}{source.suffix}"
         path.write_bytes(mutate(source.read_bytes(), rng))
         paths.append(path)
@@ -99,13 +100,14 @@ audio_device.close()
 """
 
 
-def run_mutants(paths, workdir):
-    """Runs every mutant; returns (crashes, hangs) as lists of (path, detail)."""
+def run_mutants(paths, workdir, child=None):
+    """Runs every mutant through the child's code (CHILD unless given, with the sanitizer flag
+    formatted in); returns (crashes, hangs) as lists of (path, detail)."""
     listing = workdir / "mutants.txt"
     listing.write_text("\n".join(str(p) for p in paths))
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(str(path) for path in MODULE_PATHS)
-    code = CHILD.format(sanitizer=UNDER_SANITIZER)
+    code = (child or CHILD).format(sanitizer=UNDER_SANITIZER)
     crashes, hangs = [], []
     start = 0
     while start < len(paths):
