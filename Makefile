@@ -92,6 +92,7 @@ sanitize: $(VENV)/.ready
 fuzz: build
 	TAVORO_FUZZ_EXAMPLES=$${TAVORO_FUZZ_EXAMPLES:-5000} $(PY) -m pytest -q tests/test_fuzz.py tests/test_draw_fuzz.py
 	TAVORO_FILE_FUZZ_MUTANTS=$${TAVORO_FILE_FUZZ_MUTANTS:-2000} $(PY) -m pytest -q tests/test_file_fuzz.py
+	TAVORO_IMAGE_FUZZ_MUTANTS=$${TAVORO_IMAGE_FUZZ_MUTANTS:-20000} $(PY) -m pytest -q tests/test_image_fuzz.py
 
 # Times tavoro against its peers on the same operations and writes the tables to
 # bench/results.md and bench/drawing.md; the peers (bench/requirements.txt) go into the virtual

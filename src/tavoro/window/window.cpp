@@ -134,12 +134,14 @@ bool open_window(W* self, int width, int height, PyObject* title) {
     self->frames_timed = 0;
     self->frame_time = 0.0;
     current = self;
+    static unsigned long generations = 0;
     window::state = {.frame_thread = 0,
                      .window_thread = display::current_thread(),
                      .inherited = false,
                      .transformed = false,
                      .width = static_cast<float>(width),
-                     .height = static_cast<float>(height)};
+                     .height = static_cast<float>(height),
+                     .generation = ++generations};
     audio_device::api.hand_over_log();
     return true;
 }
