@@ -183,13 +183,24 @@ void dealloc(PyObject* object) {
     return {source.x, self->raw.texture.height - source.y - source.height, source.width, -source.height};
 }
 
+// A source rectangle may have a negative width or height: raylib mirrors the picture then.
+bool read_source(PyObject* object, ::Rectangle& out) {
+    if (frame::is_exact<Rect>(object)) {
+        out = std::bit_cast<::Rectangle>(reinterpret_cast<Rect*>(object)->_raw);
+    } else {
+        out = std::bit_cast<::Rectangle>(arguments::parse.rect(object));
+        if (PyErr_Occurred()) return false;
+    }
+    return arguments::check_point("source", {out.x, out.y}) && arguments::check_point("source", {out.width, out.height});
+}
+
 PyObject* draw(T* self, arguments::Area dest, frame::Default<PyObject*, nullptr> source,
                frame::Default<PyObject*, nullptr> origin, frame::Default<arguments::Number, 0.0f> rotation,
                frame::Default<PyObject*, nullptr> tint) {
     ::Rectangle from = {0, 0, static_cast<float>(self->raw.texture.width), static_cast<float>(self->raw.texture.height)};
     ::Vector2 pivot = {0, 0};
     ::Color shade = {255, 255, 255, 255};
-    if (source.value && source.value != Py_None && !arguments::read_area(source.value, "source", from)) return nullptr;
+    if (source.value && source.value != Py_None && !read_source(source.value, from)) return nullptr;
     if (origin.value && origin.value != Py_None && !arguments::read_point(origin.value, "origin", pivot)) return nullptr;
     if (tint.value && tint.value != Py_None && !arguments::read_paint(tint.value, shade)) return nullptr;
     if (!usable(self, true)) return nullptr;
