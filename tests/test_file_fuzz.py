@@ -113,8 +113,11 @@ def run_mutants(paths, workdir, child=None):
     while start < len(paths):
         progress = workdir / f"progress-{start}.txt"
         progress.write_text("")
+        # A file, not a pipe: a child that logs more than a pipe holds would stop, waiting for a
+        # reader, and pass for a hang.
+        errors = open(workdir / f"stderr-{start}.txt", "w+b")
         child = subprocess.Popen([sys.executable, "-c", code, str(listing), str(progress), str(start)],
-                                 cwd=ROOT, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                 cwd=ROOT, env=env, stdout=subprocess.DEVNULL, stderr=errors)
         seen, last_change = "", time.monotonic()
         while child.poll() is None:
             time.sleep(0.05)
@@ -125,8 +128,9 @@ def run_mutants(paths, workdir, child=None):
                 child.kill()
                 child.wait()
                 break
-        err = child.stderr.read().decode(errors="replace")
-        child.stderr.close()
+        errors.seek(0)
+        err = errors.read().decode(errors="replace")
+        errors.close()
         lines = progress.read_text().split()
         if lines and lines[-1] == "end" and child.returncode == 0:
             break

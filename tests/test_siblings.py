@@ -19,7 +19,8 @@ def test_record_sizes_match_the_declared_layouts():
     header = object.__basicsize__ + ctypes.sizeof(ctypes.c_void_p)
     assert record_size(Color) == header + 8  # 4 channels, padded
     assert record_size(Vector4) == header + 32
-    assert record_size(Image) == header + 24 + 8  # the raylib record, then is_owner (padded)
+    # the raylib record, is_owner and the count of buffer views, then the keeper of a view's pixels
+    assert record_size(Image) == header + 24 + 8 + 8
 
 
 # ---------------------------------------------------------------------------------------------

@@ -11,7 +11,7 @@ from ._lazy import exports
 __all__ = [
     "Vector2", "Vector3", "Vector4", "Rect", "Color", "Colors", "colors",
     "AudioStream", "Sound", "Music", "GlyphInfo", "audio_device",
-    "Image", "Window", "Key", "MouseButton", "Camera2D", "draw", "Texture",
+    "Image", "Window", "Key", "MouseButton", "Camera2D", "draw", "Texture", "Font",
 ]
 
 __getattr__, __dir__ = exports(globals(), {
@@ -34,4 +34,5 @@ __getattr__, __dir__ = exports(globals(), {
     "Camera2D": (".draw.draw", "Camera2D"),
     "draw": (".draw", None),
     "Texture": (".texture.texture", "Texture"),
+    "Font": (".font.font", "Font"),
 })

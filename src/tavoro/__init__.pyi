@@ -7,6 +7,7 @@ from tavoro.color.color import Color as Color
 from tavoro.colors import Palette
 from tavoro.colors.colors import Colors as Colors
 from tavoro.draw.draw import Camera2D as Camera2D
+from tavoro.font.font import Font as Font
 from tavoro.glyph_info.glyph_info import GlyphInfo as GlyphInfo
 from tavoro.image.image import Image as Image
 from tavoro.music.music import Music as Music
@@ -43,6 +44,7 @@ __all__ = [
     "Camera2D",
     "draw",
     "Texture",
+    "Font",
 ]
 
 def __dir__() -> list[str]: ...

@@ -529,6 +529,7 @@ int tp_init(PyObject*, PyObject* args, PyObject* kwargs) {
 
 void dealloc(PyObject* self) {
     release_pixels(as_image(self));
+    Py_CLEAR(as_image(self)->keeper);
     Py_TYPE(self)->tp_free(self);
 }
 
