@@ -45,6 +45,8 @@ struct Font {
     rl::Image atlas;           // the glyphs' pixels, from which the texture is made
     unsigned long generation;  // the window raw.texture belongs to; 0: none yet
     bool owner;                // false for the window's default font, which raylib owns
+    bool lent;                 // glyph images have been handed out: they may outlive unload()
+    bool unloaded;             // unload() was called; the pixels wait for the last glyph image
 
     using Table = void;
     static inline PyTypeObject* type = nullptr;
@@ -53,7 +55,7 @@ struct Font {
 };
 using F = Font;
 
-bool loaded(const F* self) { return self->raw.glyphs && self->raw.glyphCount > 0; }
+bool loaded(const F* self) { return !self->unloaded && self->raw.glyphs && self->raw.glyphCount > 0; }
 
 // ---------------------------------------------------------------------------------------------
 // raylib
@@ -77,8 +79,13 @@ bool load(F* self, const unsigned char* data, int size, int font_size, int* code
     return atlas.data != nullptr;
 }
 
+void release_texture(F* self) {
+    if (self->generation && display::alive(self->generation)) UnloadTexture(self->raw.texture);
+    self->generation = 0;
+}
+
 void release(F* self) {
-    if (display::alive(self->generation)) UnloadTexture(self->raw.texture);
+    release_texture(self);
     UnloadFontData(self->raw.glyphs, self->raw.glyphCount);
     std::free(self->raw.recs);
     std::free(self->atlas.data);
@@ -267,6 +274,7 @@ PyObject* get_glyphs(F* self, void*) {
         auto* view = reinterpret_cast<GlyphInfo*>(glyph)->_image;
         if (view != Py_None) reinterpret_cast<Image*>(view)->keeper = Py_NewRef(reinterpret_cast<PyObject*>(self));
     }
+    self->lent = true;
     return glyphs.release();
 }
 
@@ -279,6 +287,7 @@ PyObject* glyph_image(F* self, int codepoint) {
     rl::Image pixels = std::bit_cast<rl::Image>(self->raw.glyphs[glyph_index(self, codepoint)].image);
     PyObject* view = Image::vtable->__pyx_new(pixels, &not_owner);
     if (view) reinterpret_cast<Image*>(view)->keeper = Py_NewRef(reinterpret_cast<PyObject*>(self));
+    self->lent = true;
     return view;
 }
 
@@ -288,11 +297,21 @@ PyObject* glyph_metrics(F* self, int codepoint) {
     return Py_BuildValue("(iiii)", g.value, g.offsetX, g.offsetY, g.advanceX);
 }
 
+// The glyph images handed out keep the font object, and with it its pixels, until they go: then
+// only the texture is released here, and the pixels when the font is destroyed.
 PyObject* unload(F* self) {
-    if (self->owner && loaded(self)) gpu::release(self);
-    self->raw = {};
-    self->atlas = {};
-    self->generation = 0;
+    if (!self->owner) {
+        self->raw = {};
+        self->generation = 0;
+    } else if (self->lent) {
+        gpu::release_texture(self);
+        self->unloaded = true;
+    } else if (!self->unloaded) {
+        gpu::release(self);
+        self->raw = {};
+        self->atlas = {};
+        self->unloaded = true;
+    }
     Py_RETURN_NONE;
 }
 
@@ -317,7 +336,8 @@ int tp_init(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 void dealloc(PyObject* object) {
-    unload(reinterpret_cast<F*>(object));
+    F* self = reinterpret_cast<F*>(object);
+    if (self->owner && self->raw.glyphs) gpu::release(self);
     Py_TYPE(object)->tp_free(object);
 }
 
