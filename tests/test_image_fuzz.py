@@ -1,7 +1,8 @@
-"""Mutational fuzzing of image files, as tests/test_file_fuzz.py does for audio: seeds of every
-format the build decodes (PNG in each colour type, BMP, GIF and QOI, made here: by an encoder of
-the test's own and by raylib's writers) are mutated, and each mutant is loaded from its file and
-from bytes, then copied, edited and read. Nothing may crash or hang the interpreter.
+"""Mutational fuzzing of image and font files, as tests/test_file_fuzz.py does for audio: seeds of
+every format the build decodes (PNG in each colour type, BMP, GIF and QOI, made here by an
+encoder of the test's own and by raylib's writers; the test font for TrueType) are mutated, and
+each image mutant is loaded from its file and from bytes, then copied, edited and read; each font
+mutant is loaded, measured and drawn with. Nothing may crash or hang the interpreter.
 TAVORO_IMAGE_FUZZ_MUTANTS sets the number of mutants (`make fuzz` runs many), and
 TAVORO_FILE_FUZZ_SEED the random seed."""
 
@@ -13,8 +14,10 @@ import numpy
 import pytest
 
 from test_file_fuzz import SEED, make_mutants, run_mutants
+from test_font import TTF
 from test_image import png
 
+from tavoro.font import Font
 from tavoro.image.image import Image
 
 MUTANTS = int(os.environ.get("TAVORO_IMAGE_FUZZ_MUTANTS", "40"))
@@ -51,6 +54,7 @@ def seeds(tmp_path_factory):
     indices = numpy.arange(48).reshape(6, 8) % 4
     made["palette.png"] = paletted_png(indices, range(12), [0, 128, 255])
     made["four.gif"] = gif(indices, [0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255])
+    made["font.ttf"] = TTF.read_bytes()
     for name, data in made.items():
         (directory / name).write_bytes(data)
     for channels in (1, 3, 4):
@@ -65,11 +69,20 @@ import resource, sys
 if not {sanitizer}:
     resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
 import numpy
+from tavoro.font import Font
 from tavoro.image.image import Image
 paths = open(sys.argv[1]).read().splitlines()
 progress = open(sys.argv[2], "a", buffering=1)
 for index in range(int(sys.argv[3]), len(paths)):
     progress.write(f"{{index}}\n")
+    if paths[index].endswith(".ttf"):
+        font = Font.load(paths[index], 12 + index % 20, None if index % 3 else "Az?\u00e9")
+        if font.valid:
+            font.glyphs
+            canvas = Image.from_buffer(numpy.zeros((40, 200, 4), numpy.uint8))
+            font.draw_text("Hello, ?\u00e9", (1, 1), 16, (255, 255, 255, 255), image=canvas)
+            font.measure_text("Hello", 30)
+        continue
     for image in (Image.load(paths[index]), Image.from_bytes(open(paths[index], "rb").read())):
         if not image.valid:
             continue
@@ -85,9 +98,9 @@ progress.write("end\n")
 
 
 def test_the_seeds_decode(seeds):
-    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi"}
+    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".ttf"}
     for path in seeds:
-        assert Image.load(path).valid, path
+        assert (Font.load(path) if path.suffix == ".ttf" else Image.load(path)).valid, path
 
 
 def test_mutated_image_files_neither_crash_nor_hang(tmp_path, seeds):
