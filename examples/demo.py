@@ -9,8 +9,8 @@ fed to a raw AudioStream one whole sub-buffer at a time whenever it has used one
 streams from the loop. The device's mix is captured as it plays and written to a WAV file, so
 there is something to listen to also on a machine without sound. Each frame is drawn with
 tavoro's own drawing into a headless window (the arena, the obstacles, the particles in one batch
-call, and a line with the figures), and its screenshots make an animated GIF and one PNG frame
-(examples/picture.py; Pillow assembles the GIF).
+call, a sprite out of a sheet and a line with the figures in a TrueType font), and its
+screenshots make an animated GIF and one PNG frame (examples/picture.py; Pillow assembles the GIF).
 """
 
 import array
@@ -147,7 +147,7 @@ def main() -> None:
     workdir = Path(tempfile.mkdtemp(prefix="tavoro-demo-"))
     window = Window(int(ARENA.w), int(ARENA.h), "tavoro demo")
     print(f"window: {window.width}x{window.height}, drawn {window.backend}")
-    film = FilmStrip(window, every=4)
+    film = FilmStrip(window, every=4, workdir=workdir)
     write_wav(workdir / "blip.wav", 0.06, [1320.0])
     write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
