@@ -14,6 +14,7 @@
 #include "../shared/display.hpp"
 #include "../shared/file_path.hpp"
 #include "../shared/siblings.hpp"
+#include "../shared/text.hpp"
 
 #include <raylib.h>
 
@@ -31,8 +32,6 @@ constexpr const char* bad_codepoint = "code points must be from 32 to 0x10FFFF (
 constexpr const char* too_many = "the font would be %lld glyphs of %d pixels: at most 2**26 pixels in all";
 constexpr const char* not_codepoints = "codepoints must be a str or a sequence of ints, not %.200s";
 constexpr const char* not_loaded = "the font is not loaded";
-constexpr const char* not_text = "text must be a str, not %.200s";
-constexpr const char* embedded_nul = "text must not contain NUL characters";
 constexpr const char* text_too_large = "the text would be %lld x %lld pixels: at most 16384 a side and 2**26 in all";
 constexpr const char* what = "font";
 constexpr int most_size = 512;
@@ -211,22 +210,13 @@ PyObject* default_font() {
 // ---------------------------------------------------------------------------------------------
 // Text
 
-const char* utf8(PyObject* text) {
-    if (!PyUnicode_Check(text)) return PyErr_Format(PyExc_TypeError, not_text, Py_TYPE(text)->tp_name), nullptr;
-    Py_ssize_t size;
-    const char* chars = PyUnicode_AsUTF8AndSize(text, &size);
-    if (chars && std::memchr(chars, 0, static_cast<std::size_t>(size)))
-        return PyErr_SetString(PyExc_ValueError, embedded_nul), nullptr;
-    return chars;
-}
-
 bool usable(const F* self) {
     if (!loaded(self)) return PyErr_SetString(PyExc_ValueError, not_loaded), false;
     return self->owner || display::require_own_window(self->generation, what, false);
 }
 
 PyObject* measure_text(F* self, PyObject* text, arguments::Length size, frame::Default<arguments::Number, 0.0f> spacing) {
-    const char* chars = utf8(text);
+    const char* chars = text::utf8(text);
     if (!chars || !usable(self)) return nullptr;
     ::Vector2 extent = gpu::measure(self, chars, size.value, spacing.value.value);
     return Vector2::vtable->cfrom_floats(extent.x, extent.y);
@@ -236,7 +226,7 @@ PyObject* measure_text(F* self, PyObject* text, arguments::Length size, frame::D
 // size and at the size asked for: both are bounded.
 PyObject* draw_text(F* self, PyObject* text, arguments::Point position, arguments::Length size, arguments::Paint color,
                     frame::Default<arguments::Number, 0.0f> spacing, frame::Default<PyObject*, nullptr> image) {
-    const char* chars = utf8(text);
+    const char* chars = text::utf8(text);
     if (!chars || !usable(self)) return nullptr;
     float gap = spacing.value.value;
     if (image.value && image.value != Py_None) {
@@ -248,7 +238,7 @@ PyObject* draw_text(F* self, PyObject* text, arguments::Point position, argument
         for (float at : {static_cast<float>(self->raw.baseSize), size.value}) {
             ::Vector2 extent = gpu::measure(self, chars, at, gap);
             auto w = static_cast<long long>(extent.x), h = static_cast<long long>(extent.y);
-            if (w > image_file::most_side || h > image_file::most_side || w * h > image_file::most_pixels)
+            if (!image_file::within_limits(w, h))
                 return PyErr_Format(PyExc_ValueError, text_too_large, w, h);
         }
         gpu::draw_into(self, target, chars, position.value, size.value, gap, color.value);

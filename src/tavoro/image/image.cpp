@@ -164,9 +164,7 @@ int export_image(I* self, PyObject* path) {
 // Loading
 
 bool size_allowed(long long width, long long height) {
-    if (width >= 1 && height >= 1 && width <= image_file::most_side && height <= image_file::most_side &&
-        width * height <= image_file::most_pixels)
-        return true;
+    if (width >= 1 && height >= 1 && image_file::within_limits(width, height)) return true;
     PyErr_Format(PyExc_ValueError, bad_size, width, height);
     return false;
 }

@@ -3,6 +3,7 @@
 #include "image.hpp"
 
 #include "../shared/display.hpp"
+#include "../shared/text.hpp"
 
 #include <raylib.h>
 
@@ -23,8 +24,6 @@ namespace {
 // bits and its triangles multiply two differences, which overflow past this.
 constexpr float drawing_limit = 16000.0f;
 constexpr const char* too_far = "%s must be within +-16000 on an image (got %R)";
-constexpr const char* not_text = "text must be a str, not %.200s";
-constexpr const char* embedded_nul = "text must not contain NUL characters";
 constexpr const char* too_large = "the %s would be %lld x %lld pixels: at most 16384 a side and 2**26 in all";
 
 bool near(const char* name, float value) {
@@ -38,7 +37,7 @@ bool near(const char* name, ::Vector2 at) { return near(name, at.x) && near(name
 
 bool fits(const char* what, double width, double height) {
     auto w = static_cast<long long>(width), h = static_cast<long long>(height);
-    if (w <= image_file::most_side && h <= image_file::most_side && w * h <= image_file::most_pixels) return true;
+    if (image_file::within_limits(w, h)) return true;
     PyErr_Format(PyExc_ValueError, too_large, what, w, h);
     return false;
 }
@@ -123,14 +122,10 @@ PyObject* draw_image(I* self, I* source, Area from, Area to, frame::Default<PyOb
 
 // raylib renders the text to an image of its measured size first, so that size is bounded.
 // Its default font is made when the window opens, and its glyphs are null before.
-PyObject* draw_text(I* self, PyObject* text, Point position, Length size, Paint color,
+PyObject* draw_text(I* self, PyObject* words, Point position, Length size, Paint color,
                     frame::Default<PyObject*, nullptr> spacing) {
-    if (!PyUnicode_Check(text)) return PyErr_Format(PyExc_TypeError, not_text, Py_TYPE(text)->tp_name);
-    Py_ssize_t length;
-    const char* chars = PyUnicode_AsUTF8AndSize(text, &length);
+    const char* chars = text::utf8(words);
     if (!chars) return nullptr;
-    if (std::memchr(chars, 0, static_cast<std::size_t>(length)))
-        return PyErr_SetString(PyExc_ValueError, embedded_nul), nullptr;
     float gap = size.value / 10.0f;
     if (spacing.value && spacing.value != Py_None && !arguments::read_number(spacing.value, "spacing", gap))
         return nullptr;

@@ -13,6 +13,12 @@ namespace tavoro::image_file {
 inline constexpr long long most_side = 16384;
 inline constexpr long long most_pixels = 1LL << 26;
 
+// Whether an image of `width` x `height` is one the limits allow (an empty side counts as fitting:
+// callers refuse those on their own terms).
+inline bool within_limits(long long width, long long height) {
+    return width <= most_side && height <= most_side && width * height <= most_pixels;
+}
+
 // Decoded RGBA bytes a file may ask for: any image up to 16 MiB, a larger one only when the file
 // is at least 1/1100 of it. No decoder of the build compresses more (deflate's bound is 1032:1,
 // a QOI run 248:1), so only a header that lies about its size is refused.
@@ -71,7 +77,7 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& out
 inline bool decodable(const unsigned char* data, std::size_t size, Header& header) {
     if (!read_header(data, size, header)) return false;
     long long w = header.width, h = header.height;
-    if (w <= 0 || h <= 0 || w > most_side || h > most_side || w * h > most_pixels) return false;
+    if (w <= 0 || h <= 0 || !within_limits(w, h)) return false;
     long long decoded = 4 * w * h;
     return decoded <= small_decode || decoded / most_ratio <= static_cast<long long>(size);
 }

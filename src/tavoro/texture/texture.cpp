@@ -119,9 +119,7 @@ PyObject* make(::RenderTexture2D raw, bool target) {
 }
 
 bool size_allowed(int width, int height) {
-    if (width >= 1 && height >= 1 && width <= image_file::most_side && height <= image_file::most_side &&
-        static_cast<long long>(width) * height <= image_file::most_pixels)
-        return true;
+    if (width >= 1 && height >= 1 && image_file::within_limits(width, height)) return true;
     PyErr_Format(PyExc_ValueError, bad_size, width, height);
     return false;
 }
