@@ -1,8 +1,6 @@
 """Images: decoded files against an encoder of the test's own, arrays in and out without a copy,
 the edits against NumPy's, CPU drawing by its pixels, and the file boundary's answers."""
 
-import os
-import pathlib
 import struct
 import zlib
 
@@ -12,8 +10,6 @@ import pytest
 from tavoro.color.color import Color
 from tavoro.image.image import Image
 from tavoro.rect.rect import Rect
-from tavoro.vector2.vector2 import Vector2
-from tavoro.window import Window
 
 RGBA, RGB, GRAY, GRAY_ALPHA = 7, 4, 1, 2
 RED, BLUE = (255, 0, 0, 255), (0, 0, 255, 255)
@@ -39,43 +35,36 @@ def pattern(h=5, w=7, c=4):
     return numpy.arange(h * w * c, dtype=numpy.uint8).reshape(h, w, c) * 7
 
 
-def rgba(h=16, w=16):
-    return Image.from_buffer(numpy.zeros((h, w, 4), numpy.uint8))
-
-
-# ---------------------------------------------------------------------------------------------
-# Loading
-
-
-@pytest.mark.parametrize("channels, fmt", [(1, GRAY), (2, GRAY_ALPHA), (3, RGB), (4, RGBA)])
-def test_a_decoded_png_holds_the_pixels_it_encodes(tmp_path, channels, fmt):
-    pixels = pattern(c=channels)[..., :channels].squeeze()
-    (tmp_path / "p.png").write_bytes(png(pixels))
-    for image in (Image.load(tmp_path / "p.png"), Image.load(str(tmp_path / "P.PNG".lower())),
-                  Image.from_bytes(png(pixels)), Image.from_bytes(memoryview(png(pixels)))):
-        assert image.valid and image.format == fmt and (image.width, image.height) == (7, 5)
-        assert (numpy.asarray(image) == pixels).all()
-
-
 def write(path, data):
     path.write_bytes(data)
     return path
 
 
+def rgba(h=16, w=16):
+    return Image.from_buffer(numpy.zeros((h, w, 4), numpy.uint8))
+
+
+
+@pytest.mark.parametrize("channels, fmt", [(1, GRAY), (2, GRAY_ALPHA), (3, RGB), (4, RGBA)])
+def test_a_decoded_png_holds_the_pixels_it_encodes(tmp_path, channels, fmt):
+    pixels = pattern(c=channels)[..., :channels].squeeze()
+    for image in (Image.load(write(tmp_path / "p.PNG", png(pixels))), Image.load(str(tmp_path / "p.PNG")),
+                  Image.from_bytes(png(pixels)), Image.from_bytes(memoryview(png(pixels)))):
+        assert image.valid and image.format == fmt and (image.width, image.height) == (7, 5)
+        assert (numpy.asarray(image) == pixels).all()
+
+
 BROKEN = {
     "missing": lambda d: d / "none.png",
-    "directory": lambda d: (d / "dir.png").mkdir() or d / "dir.png",
     "empty": lambda d: write(d / "e.png", b""),
     "unknown extension": lambda d: write(d / "p.tiff", png(pattern())),
-    "no extension": lambda d: write(d / "png", png(pattern())),
     "an extension without a stem": lambda d: write(d / ".png", png(pattern())),
     "not an image": lambda d: write(d / "t.png", b"hello, world, not a picture"),
     "cut short": lambda d: write(d / "c.png", png(pattern())[:60]),
     # A header that asks for 16384 x 16384 pixels from a file of a few bytes is not decoded.
     "lying header": lambda d: write(d / "l.png", png(pattern())[:16] + struct.pack(">II", 16384, 16384)
                                                        + png(pattern())[24:]),
-    "too wide": lambda d: (d / "w.qoi").write_bytes(b"qoif" + struct.pack(">II", 20000, 1) + b"\4\0" + bytes(64))
-                          and d / "w.qoi",
+    "too wide": lambda d: write(d / "w.qoi", b"qoif" + struct.pack(">II", 20000, 1) + b"\4\0" + bytes(64)),
 }
 
 
@@ -90,27 +79,20 @@ def test_a_file_that_does_not_decode_gives_an_invalid_image(tmp_path, name):
         image.copy().crop((0, 0, 1, 1))
 
 
-@pytest.mark.parametrize("call, error", [
-    (lambda: Image.load(3), TypeError), (lambda: Image.load("a\0.png"), ValueError),
-    (lambda: Image.from_bytes("text"), TypeError), (lambda: Image.from_buffer(b"flat"), ValueError),
-    (lambda: Image.from_buffer(numpy.zeros((2, 2, 5), numpy.uint8)), ValueError),
-    (lambda: Image.from_buffer(numpy.zeros((2, 2), numpy.int64)), ValueError),
-    (lambda: Image.from_buffer(numpy.zeros((2, 2), numpy.uint16)), ValueError),  # packed: say which
-    (lambda: Image.from_buffer(numpy.zeros((2, 2, 4), numpy.uint8), format=10), ValueError),
-    (lambda: Image.from_buffer(numpy.zeros((0, 2), numpy.uint8)), ValueError),
-    (lambda: Image.load_raw("x.raw", 2, 2, 99), ValueError),
-])
-def test_wrong_arguments_raise(call, error):
-    with pytest.raises(error):
-        call()
+@pytest.mark.parametrize("pixels, fmt", [
+    (numpy.zeros((2, 2, 5), numpy.uint8), None), (numpy.zeros((2, 2), numpy.int64), None),
+    (numpy.zeros((2, 2), numpy.uint16), None), (numpy.zeros((2, 2, 4), numpy.uint8), 10)])
+def test_buffers_of_the_wrong_shape_or_item_raise(pixels, fmt):
+    with pytest.raises(ValueError):
+        Image.from_buffer(pixels, fmt)
+    with pytest.raises(TypeError):
+        Image.from_bytes("text")
 
 
 def test_a_raw_file_loads_after_its_header_and_only_when_whole(tmp_path):
     pixels = pattern(3, 4, 3)
-    (tmp_path / "p.raw").write_bytes(b"HEAD" + pixels.tobytes())
-    image = Image.load_raw(tmp_path / "p.raw", 4, 3, RGB, header_size=4)
-    assert image.valid and (numpy.asarray(image) == pixels).all()
-    assert not Image.load_raw(tmp_path / "p.raw", 4, 4, RGB, 4).valid
+    image = Image.load_raw(write(tmp_path / "p.raw", b"HEAD" + pixels.tobytes()), 4, 3, RGB, header_size=4)
+    assert (numpy.asarray(image) == pixels).all() and not Image.load_raw(tmp_path / "p.raw", 4, 4, RGB, 4).valid
 
 
 @pytest.mark.parametrize("extension", [".png", ".bmp", ".qoi"])
@@ -118,25 +100,19 @@ def test_an_exported_image_loads_back_the_same(tmp_path, extension):
     image = Image.from_buffer(pattern(6, 9, 4) | 1)  # BMP and QOI keep alpha only when not all 255
     image.export(tmp_path / f"out{extension}")
     back = Image.load(tmp_path / f"out{extension}")
-    assert back.valid and (numpy.asarray(back)[..., :3] == numpy.asarray(image)[..., :3]).all()
+    assert (numpy.asarray(back)[..., :3] == numpy.asarray(image)[..., :3]).all()
 
-
-# ---------------------------------------------------------------------------------------------
-# Arrays
 
 
 @pytest.mark.parametrize("dtype, shape, fmt", [
     (numpy.uint8, (3, 4), GRAY), (numpy.uint8, (3, 4, 2), GRAY_ALPHA), (numpy.uint8, (3, 4, 3), RGB),
-    (numpy.uint8, (3, 4, 4), RGBA), (numpy.float32, (3, 4), 8), (numpy.float32, (3, 4, 3), 9),
-    (numpy.float32, (3, 4, 4), 10), (numpy.float16, (3, 4, 4), 13),
-])
+    (numpy.uint8, (3, 4, 4), RGBA), (numpy.float32, (3, 4, 3), 9), (numpy.float16, (3, 4, 4), 13)])
 def test_an_array_makes_an_image_of_its_layout_and_reads_back_as_one(dtype, shape, fmt):
     pixels = (numpy.arange(numpy.prod(shape)) % 200).astype(dtype).reshape(shape)
     image = Image.from_buffer(pixels)
-    assert (image.format, image.width, image.height) == (fmt, 4, 3)
     view = numpy.asarray(image)
-    assert view.dtype == dtype and (view == pixels).all()
-    assert not numpy.shares_memory(view, pixels)
+    assert (image.format, image.width, image.height) == (fmt, 4, 3) and view.dtype == dtype
+    assert (view == pixels).all() and not numpy.shares_memory(view, pixels)
 
 
 def test_a_strided_array_is_copied_in_order_and_the_view_writes_through():
@@ -144,24 +120,19 @@ def test_a_strided_array_is_copied_in_order_and_the_view_writes_through():
     image = Image.from_buffer(pixels)
     assert (numpy.asarray(image) == pixels).all()
     numpy.asarray(image)[1, 2] = (1, 2, 3, 4)
-    assert image.get_color((2, 1)) == Color(1, 2, 3, 4) and image.get_color(Vector2(2.9, 1.5)) == Color(1, 2, 3, 4)
+    assert image.get_color((2, 1)) == Color(1, 2, 3, 4) and image.get_color((2.9, 1.5)) == Color(1, 2, 3, 4)
     assert Image.from_buffer(numpy.zeros((2, 2), numpy.uint16), format=3).format == 3
 
-
-# ---------------------------------------------------------------------------------------------
-# Edits
 
 
 EDITS = {
     "flip_vertical": (lambda i: i.flip_vertical(), lambda a: a[::-1]),
-    "flip_horizontal": (lambda i: i.flip_horizontal(), lambda a: a[:, ::-1]),
     "rotate_cw": (lambda i: i.rotate_cw(), lambda a: numpy.rot90(a, -1)),
-    "rotate_ccw": (lambda i: i.rotate_ccw(), lambda a: numpy.rot90(a, 1)),
     "crop": (lambda i: i.crop(Rect(2, 1, 3, 2)), lambda a: a[1:3, 2:5]),
     "crop past the edges": (lambda i: i.crop((-3, 3, 100, 100)), lambda a: a[3:]),
     "crop of fractions": (lambda i: i.crop((1.5, 0.5, 1, 1)), lambda a: a[0:2, 1:3]),
     "resize nearest": (lambda i: i.resize(14, 10, smooth=False), lambda a: a.repeat(2, 0).repeat(2, 1)),
-    "copy": (lambda i: None, lambda a: a),
+    "rotate by a half turn": (lambda i: i.rotate(-180), lambda a: a[::-1, ::-1]),
 }
 
 
@@ -175,25 +146,19 @@ def test_edits_move_the_pixels_as_numpy_does(edit, expected):
     assert (numpy.asarray(original) == pixels).all()
 
 
-def test_smooth_resize_rotation_conversion_and_channels():
+def test_smooth_resize_channels_and_conversion():
     image = Image.from_buffer(numpy.full((4, 4, 4), (200, 100, 50, 255), numpy.uint8))
     image.resize(9, 3)
     assert (image.width, image.height) == (9, 3) and image.get_color((4, 1)) == Color(200, 100, 50, 255)
-    image.rotate(90)
-    assert (image.width, image.height) == (3, 9)
-    red = image.from_channel(0)
-    assert red.format == GRAY and (numpy.asarray(red) == 200).all()
+    assert (numpy.asarray(image.from_channel(1)) == 100).all()
     image.convert(GRAY)
-    assert image.format == GRAY and numpy.asarray(image).shape == (9, 3)
+    assert image.format == GRAY and numpy.asarray(image).shape == (3, 9)
 
 
 @pytest.mark.parametrize("edit, error, message", [
     (lambda i: i.resize(10**5, 10**4), ValueError, "16384"),
-    (lambda i: i.resize(0, 4), ValueError, "16384"),
     (lambda i: i.crop((20, 20, 4, 4)), ValueError, "outside"),
     (lambda i: i.crop((0, 0, -4, 4)), ValueError, "negative"),
-    (lambda i: i.crop((float("nan"), 0, 4, 4)), ValueError, "finite"),
-    (lambda i: i.convert(14), ValueError, "uncompressed"),
     (lambda i: i.from_channel(4), ValueError, "channel"),
     (lambda i: i.get_color((16, 0)), IndexError, "outside"),
     (lambda i: (i.convert(10), i.rotate(30)), ValueError, "8 bits"),
@@ -215,27 +180,17 @@ def test_edits_wait_for_buffer_views_but_drawing_shows_through_them():
         image.resize(4, 4)
     image.draw_pixel((1, 1), RED)
     assert tuple(view[1, 1]) == RED
-    del view
-    image.resize(4, 4)
-    assert image.width == 4
 
-
-# ---------------------------------------------------------------------------------------------
-# Drawing on the CPU
 
 
 DRAWINGS = {
     # name: (drawing, pixels that must be red, pixels that must stay clear)
     "rect": (lambda i: i.draw_rect(Rect(4, 4, 6, 3), RED), [(4, 4), (9, 6)], [(3, 4), (10, 4), (4, 7)]),
     "rect_lines": (lambda i: i.draw_rect_lines((2, 2, 12, 12), RED, 2), [(2, 2), (3, 8), (13, 13)], [(4, 4), (8, 8)]),
-    "pixel": (lambda i: i.draw_pixel(Vector2(5, 6), RED), [(5, 6)], [(6, 6), (5, 5)]),
     "line": (lambda i: i.draw_line((1, 8), (14, 8), RED), [(1, 8), (13, 8)], [(1, 7), (1, 9)]),
     "thick line": (lambda i: i.draw_line((1, 8), (14, 8), RED, 3), [(5, 7), (5, 9)], [(5, 5), (5, 11)]),
     "circle": (lambda i: i.draw_circle((8, 8), 4, RED), [(8, 8), (11, 8), (8, 5)], [(13, 8), (4, 4)]),
-    "circle_lines": (lambda i: i.draw_circle_lines((8, 8), 5, RED), [(13, 8), (3, 8)], [(8, 8)]),
     "triangle": (lambda i: i.draw_triangle((2, 2), (2, 12), (12, 2), RED), [(3, 3), (3, 10)], [(11, 11)]),
-    "triangle other way": (lambda i: i.draw_triangle((2, 2), (12, 2), (2, 12), RED), [(3, 3)], [(11, 11)]),
-    "clear": (lambda i: i.clear(Color(255, 0, 0, 255)), [(0, 0), (15, 15)], []),
 }
 
 
@@ -244,14 +199,12 @@ def test_cpu_drawing_lands_where_it_says(drawing, inside, outside):
     image = rgba()
     drawing(image)
     pixels = numpy.asarray(image)
-    for x, y in inside:
-        assert tuple(pixels[y, x]) == RED, (x, y)
-    for x, y in outside:
-        assert tuple(pixels[y, x]) == (0, 0, 0, 0), (x, y)
+    assert [tuple(pixels[y, x]) for x, y in inside] == [RED] * len(inside)
+    assert not any(pixels[y, x].any() for x, y in outside)
 
 
 def test_an_image_drawn_through_a_source_rect_lands_scaled_in_its_destination():
-    sheet = Image.from_buffer(numpy.zeros((8, 16, 4), numpy.uint8))
+    sheet = rgba(8, 16)
     sheet.draw_rect((8, 0, 8, 8), BLUE)  # the second sprite of the sheet
     image = rgba()
     image.draw_image(sheet, (8, 0, 8, 8), (4, 4, 4, 4))
@@ -260,13 +213,3 @@ def test_an_image_drawn_through_a_source_rect_lands_scaled_in_its_destination():
     image.draw_image(image, (4, 4, 4, 4), (0, 0, 4, 4), tint=(255, 255, 255, 255))
     assert (pixels[0:4, 0:4] == BLUE).all()
 
-
-def test_text_drawn_into_an_image_covers_its_measured_extent():
-    from tavoro import draw
-    with Window(32, 32, "image text"):
-        image = Image.from_buffer(numpy.zeros((20, 60, 4), numpy.uint8))
-        image.draw_text("Hi!", (2, 2), 10, RED)
-        width = int(draw.measure_text("Hi!", 10).x)
-    lit = numpy.argwhere(numpy.asarray(image)[..., 3] > 0)
-    assert lit[:, 1].min() >= 2 and lit[:, 1].max() < 2 + width and lit[:, 0].max() < 12
-    assert lit[:, 1].max() > 2 + width // 2
