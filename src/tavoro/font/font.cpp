@@ -3,7 +3,11 @@
 // or into an Image. The default font of the window is a Font too.
 //
 // A font lives on the CPU: its glyph images and the atlas they were cut from are made without a
-// window. The atlas becomes a texture of the window when the font first draws into a frame, and
+// window. raylib renders glyphs with stb_truetype, which trusts every offset in the file (mutated
+// fonts crash it in one load out of four), so the glyphs are rendered in a forked child that
+// hands back only glyph records and pixels, within a budget; a child that crashes, overruns or
+// takes more than ten seconds gives a font that is not valid. The atlas is then cut in this
+// process from those checked pieces. The atlas becomes a texture of the window when the font first draws into a frame, and
 // again in a later window; a texture of a window that has closed is never released (closing
 // freed it). The glyphs' Images are views of the font's pixels that keep the font alive. Code
 // points missing from the font are drawn as its '?' (raylib's fallback glyph).
@@ -18,7 +22,13 @@
 
 #include <raylib.h>
 
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,12 +71,99 @@ bool loaded(const F* self) { return !self->unloaded && self->raw.glyphs && self-
 
 namespace gpu {
 
+// What the child hands back: the glyph count, then per glyph its record (value, offsets,
+// advance, width, height) and its grey pixels.
+struct Handover {
+    int glyphs;
+    std::size_t used;
+};
+
+// The bytes after the header.
+unsigned char* payload(Handover* block) { return reinterpret_cast<unsigned char*>(block + 1); }
+const unsigned char* payload(const Handover* block) { return reinterpret_cast<const unsigned char*>(block + 1); }
+
+constexpr int record_ints = 6;
+
+// Renders the glyphs in a child into `block` (of `capacity` bytes after the header); whether it
+// finished within the budget.
+bool render_in_child(Handover* block, std::size_t capacity, const unsigned char* data, int size, int font_size,
+                     int* codepoints, int count) {
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        alarm(10);
+        int glyph_count = 0;
+        ::GlyphInfo* glyphs = LoadFontData(data, size, font_size, codepoints, count, FONT_DEFAULT, &glyph_count);
+        if (!glyphs) _exit(1);
+        std::size_t used = 0;
+        for (int i = 0; i < glyph_count; ++i) {
+            const ::GlyphInfo& g = glyphs[i];
+            long long pixels = g.image.data ? static_cast<long long>(g.image.width) * g.image.height : 0;
+            if (g.image.width < 0 || g.image.height < 0 || (pixels && g.image.format != PIXELFORMAT_UNCOMPRESSED_GRAYSCALE))
+                _exit(2);
+            std::size_t need = record_ints * sizeof(int) + static_cast<std::size_t>(pixels);
+            if (used + need > capacity) _exit(3);
+            int record[record_ints] = {g.value, g.offsetX, g.offsetY, g.advanceX, pixels ? g.image.width : 0,
+                                       pixels ? g.image.height : 0};
+            std::memcpy(payload(block) + used, record, sizeof record);
+            if (pixels) std::memcpy(payload(block) + used + sizeof record, g.image.data, static_cast<std::size_t>(pixels));
+            used += need;
+        }
+        block->glyphs = glyph_count;
+        block->used = used;
+        _exit(0);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The glyphs the child rendered, each image a copy of its pixels; null when the hand-over does not
+// add up or a glyph is larger than any rendering at the size makes.
+::GlyphInfo* take_glyphs(const Handover* block, std::size_t capacity, int font_size, int* count) {
+    if (block->glyphs <= 0 || block->used > capacity) return nullptr;
+    auto* glyphs = static_cast<::GlyphInfo*>(std::calloc(static_cast<std::size_t>(block->glyphs), sizeof(::GlyphInfo)));
+    if (!glyphs) return nullptr;
+    std::size_t at = 0;
+    for (int i = 0; i < block->glyphs; ++i) {
+        int r[record_ints];
+        bool fits = at + sizeof r <= block->used;
+        if (fits) std::memcpy(r, payload(block) + at, sizeof r);
+        std::size_t pixels = fits ? static_cast<std::size_t>(r[4]) * static_cast<std::size_t>(r[5]) : 0;
+        if (!fits || r[4] > 8 * font_size || r[5] > 8 * font_size || at + sizeof r + pixels > block->used) {
+            UnloadFontData(glyphs, i);
+            return nullptr;
+        }
+        glyphs[i] = {r[0], r[1], r[2], r[3], {nullptr, r[4], r[5], 1, PIXELFORMAT_UNCOMPRESSED_GRAYSCALE}};
+        if (pixels) {
+            glyphs[i].image.data = std::malloc(pixels);
+            if (!glyphs[i].image.data) {
+                UnloadFontData(glyphs, i);
+                return nullptr;
+            }
+            std::memcpy(glyphs[i].image.data, payload(block) + at + sizeof r, pixels);
+        }
+        at += sizeof r + pixels;
+    }
+    *count = block->glyphs;
+    return glyphs;
+}
+
 // The glyphs and their atlas, on the CPU; false when the data does not decode.
 bool load(F* self, const unsigned char* data, int size, int font_size, int* codepoints, int count) {
+    std::size_t capacity = static_cast<std::size_t>(count) * (record_ints * sizeof(int) + 64ull * font_size * font_size);
+    if (capacity > static_cast<std::size_t>(image_file::most_pixels)) capacity = static_cast<std::size_t>(image_file::most_pixels);
+    std::size_t length = sizeof(Handover) + capacity;
+    void* shared = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return false;
+    auto* block = static_cast<Handover*>(shared);
     ::Font& f = self->raw;
-    f.baseSize = font_size;
-    f.glyphs = LoadFontData(data, size, font_size, codepoints, count, FONT_DEFAULT, &f.glyphCount);
+    if (render_in_child(block, capacity, data, size, font_size, codepoints, count))
+        f.glyphs = take_glyphs(block, capacity, font_size, &f.glyphCount);
+    munmap(shared, length);
     if (!f.glyphs) return false;
+    f.baseSize = font_size;
     f.glyphPadding = 4;
     ::Image atlas = GenImageFontAtlas(f.glyphs, &f.recs, f.glyphCount, f.baseSize, f.glyphPadding, 0);
     // The glyph images become pieces of the atlas, in its format, as raylib's loader makes them.
