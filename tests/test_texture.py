@@ -5,32 +5,17 @@ window that made them."""
 import numpy
 import pytest
 
+from test_draw import shot, window  # noqa: F401  (the window fixture)
 from tavoro import draw
 from tavoro.image.image import Image
 from tavoro.texture import Texture
-from tavoro.window import Window
 
-W, H = 64, 48
 BLUE, RED, BLACK = (0, 0, 255, 255), (255, 0, 0, 255), (0, 0, 0, 255)
-
-
-@pytest.fixture
-def window():
-    with Window(W, H, "textures") as w:
-        yield w
 
 
 def sheet():
     """Two 8x8 sprites side by side: red on the left, blue on the right."""
     return Image.from_buffer(numpy.repeat(numpy.array([[RED, BLUE]], numpy.uint8), 8, 0).repeat(8, 1))
-
-
-def shot(window, *drawing):
-    with window.frame():
-        draw.clear(BLACK)
-        for step in drawing:
-            step()
-        return numpy.array(window.screenshot())
 
 
 def colour(pixels, x, y):
