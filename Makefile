@@ -97,13 +97,15 @@ sanitize: $(VENV)/.ready
 fuzz: build
 	TAVORO_FUZZ_EXAMPLES=$${TAVORO_FUZZ_EXAMPLES:-5000} $(PY) -m pytest -q tests/test_fuzz.py tests/test_draw_fuzz.py
 	TAVORO_FILE_FUZZ_MUTANTS=$${TAVORO_FILE_FUZZ_MUTANTS:-2000} $(PY) -m pytest -q tests/test_file_fuzz.py
+	TAVORO_IMAGE_FUZZ_MUTANTS=$${TAVORO_IMAGE_FUZZ_MUTANTS:-20000} $(PY) -m pytest -q tests/test_image_fuzz.py
 
 # Times tavoro against its peers on the same operations and writes the tables to
-# bench/results.md and bench/drawing.md; the peers (bench/requirements.txt) go into the virtual
+# bench/results.md, bench/drawing.md and bench/pictures.md; the peers (bench/requirements.txt) go into the virtual
 # environment on first use.
 bench: build $(VENV)/.bench-ready
 	PYTHONPATH=$(MODULES) PYGAME_HIDE_SUPPORT_PROMPT=1 $(PY) bench/peers.py
 	PYTHONPATH=$(MODULES) $(PY) bench/drawing.py
+	PYTHONPATH=$(MODULES) $(PY) bench/pictures.py
 
 # The release wheel against the development build on the vector, rect and audio rows, the two
 # taking turns in one run (bench/builds.py), written to bench/builds.md.

@@ -14,8 +14,8 @@ fed to a raw AudioStream one whole sub-buffer at a time whenever it has used one
 streams from the loop. The device's mix is captured as it plays and written to a WAV file, so
 there is something to listen to also on a machine without sound. Each frame is drawn with
 tavoro's own drawing into a headless window (the arena, the obstacles, the particles in one batch
-call, and a line with the figures), and its screenshots make an animated GIF and one PNG frame
-(examples/picture.py; Pillow assembles the GIF).
+call, a sprite out of a sheet and a line with the figures in a TrueType font), and its
+screenshots make an animated GIF and one PNG frame (examples/picture.py; Pillow assembles the GIF).
 """
 
 import array
@@ -220,7 +220,7 @@ def main() -> None:
             window.close()
         return
     print("no display here, so the game runs headless for four seconds and keeps pictures of it")
-    film = FilmStrip(window, every=4)
+    film = FilmStrip(window, every=4, workdir=workdir)
     write_wav(workdir / "theme.wav", 6.0, [262.0, 330.0, 392.0, 523.0, 392.0, 330.0])
 
     audio_device.init()

@@ -204,3 +204,42 @@ def test_a_window_taken_away_reads_as_closed_not_a_crash(loss):
             print(frames_until(lambda: window.should_close), window.close(), Window(8, 8, backend="headless").backend)
         """)
     assert out == "True None headless"
+
+
+def test_textures_targets_and_fonts_draw_the_same_pixels_on_both_backends(display):
+    out = run_child("""
+        import numpy
+        from tavoro import Window, draw
+        from tavoro.font.font import Font
+        from tavoro.image.image import Image
+        from tavoro.texture.texture import Texture
+        pixels = numpy.zeros((8, 8, 4), numpy.uint8)
+        pixels[:4] = (255, 0, 0, 255)
+        pixels[4:] = (0, 0, 255, 255)
+        font = Font.load("tests/data/fonts/DejaVuSansMono-ascii.ttf", 16)
+        shots, stale = [], None
+        for backend in ("desktop", "headless"):
+            with Window(64, 48, backend=backend) as window:
+                sprite, target = Texture.from_image(Image.from_buffer(pixels)), Texture.render_target(16, 16)
+                with window.frame():
+                    draw.clear((0, 0, 0))
+                    with target:
+                        draw.clear((0, 255, 0))
+                        draw.rect((0, 0, 16, 4), (255, 255, 255))
+                    sprite.draw((0, 0, 16, 16), (0, 0, 8, 6))
+                    target.draw((20, 0, 16, 16))
+                    font.draw_text("Hi", (0, 20), 16, (255, 255, 0))
+                    Font.default().draw_text("Hi", (30, 20), 10, (255, 255, 0))
+                    shots.append(numpy.array(window.screenshot()))
+                shots.append(numpy.array(target.to_image()))
+            if stale is None:
+                stale = sprite
+        with Window(8, 8, backend="headless") as window, window.frame():
+            try:
+                stale.draw((0, 0, 4, 4))
+            except RuntimeError:
+                refused = True
+        lit = int(shots[0][20:36, :20, 0].astype(bool).sum())
+        print(numpy.array_equal(shots[0], shots[2]), numpy.array_equal(shots[1], shots[3]), lit > 20, refused)
+    """, child_env(DISPLAY=display)).stdout
+    assert out == "True True True True\n"

@@ -61,11 +61,12 @@ def mutate(data, rng):
     return bytes(data)
 
 
-def make_mutants(directory, count, seed):
+def make_mutants(directory, count, seed, seeds=None):
     rng = random.Random(seed)
+    seeds = seeds or SEEDS
     paths = []
     for i in range(count):
-        source = SEEDS[i % len(SEEDS)]
+        source = seeds[i % len(seeds)]
         path = directory / f"m{i:05d}-{source.stem}{source.suffix}"
         path.write_bytes(mutate(source.read_bytes(), rng))
         paths.append(path)
@@ -99,20 +100,24 @@ audio_device.close()
 """
 
 
-def run_mutants(paths, workdir):
-    """Runs every mutant; returns (crashes, hangs) as lists of (path, detail)."""
+def run_mutants(paths, workdir, child=None):
+    """Runs every mutant through the child's code (CHILD unless given, with the sanitizer flag
+    formatted in); returns (crashes, hangs) as lists of (path, detail)."""
     listing = workdir / "mutants.txt"
     listing.write_text("\n".join(str(p) for p in paths))
     env = dict(os.environ)
     env["PYTHONPATH"] = os.pathsep.join(str(path) for path in MODULE_PATHS)
-    code = CHILD.format(sanitizer=UNDER_SANITIZER)
+    code = (child or CHILD).format(sanitizer=UNDER_SANITIZER)
     crashes, hangs = [], []
     start = 0
     while start < len(paths):
         progress = workdir / f"progress-{start}.txt"
         progress.write_text("")
+        # A file, not a pipe: a child that logs more than a pipe holds would stop, waiting for a
+        # reader, and pass for a hang.
+        errors = open(workdir / f"stderr-{start}.txt", "w+b")
         child = subprocess.Popen([sys.executable, "-c", code, str(listing), str(progress), str(start)],
-                                 cwd=ROOT, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                 cwd=ROOT, env=env, stdout=subprocess.DEVNULL, stderr=errors)
         seen, last_change = "", time.monotonic()
         while child.poll() is None:
             time.sleep(0.05)
@@ -123,8 +128,9 @@ def run_mutants(paths, workdir):
                 child.kill()
                 child.wait()
                 break
-        err = child.stderr.read().decode(errors="replace")
-        child.stderr.close()
+        errors.seek(0)
+        err = errors.read().decode(errors="replace")
+        errors.close()
         lines = progress.read_text().split()
         if lines and lines[-1] == "end" and child.returncode == 0:
             break

@@ -31,12 +31,13 @@ NAMES = {
     "Music": "tavoro.music.music",
     "GlyphInfo": "tavoro.glyph_info.glyph_info",
 }
-DRAWING = ["Image", "Window", "Key", "MouseButton", "Camera2D", "draw"]
+DRAWING = ["Image", "Window", "Key", "MouseButton", "Camera2D", "draw", "Texture", "Font"]
 SUBPACKAGE_TYPES = {
     "vector2": ["Vector2"], "vector3": ["Vector3"], "vector4": ["Vector4"], "rect": ["Rect"],
     "color": ["Color"], "colors": ["Colors"], "image": ["Image"],
     "glyph_info": ["GlyphInfo"], "audio_stream": ["AudioStream"], "sound": ["Sound"],
-    "music": ["Music"], "window": ["Key", "MouseButton", "Window"],
+    "music": ["Music"], "window": ["Key", "MouseButton", "Window"], "texture": ["Texture"],
+    "font": ["Font"],
 }
 AUDIO = {"tavoro.audio_device.audio_device", "tavoro.audio_stream.audio_stream",
          "tavoro.sound.sound", "tavoro.music.music"}

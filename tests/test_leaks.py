@@ -822,3 +822,59 @@ def test_drawing_operation_does_not_leak(tmp_path, name):
     recording.write_text("tavoro-input 1\n0 key_down 65 0\n")
     with Window(32, 24) as window, window.frame():
         check_no_leak(drawing_operations(window, recording)[name], repeat=REPEAT // 10)
+
+
+
+def picture_operations(png, ttf):
+    import numpy
+
+    from tavoro.font import Font
+    from tavoro.image.image import Image
+    from tavoro.texture import Texture
+
+    font = Font.load(ttf, 12)
+
+    def image_ops():
+        image, made = Image.load(png), Image.from_buffer(numpy.zeros((8, 8, 4), numpy.uint8))
+        image.copy().crop((1, 1, 4, 4)), image.rotate(30), image.get_color((1, 1)), Image.from_bytes(b"no")
+        made.draw_image(image, (0, 0, 4, 4), (0, 0, 8, 8)), numpy.asarray(made).sum()
+        call(made.resize, 10**6, 10**6), call(made.crop, (50, 50, 1, 1)), call(Image.from_buffer, b"x")
+        font.draw_text("leak?", (0, 0), 12, A.color, image=made)
+
+    def texture_ops():
+        texture, target = Texture.from_image(Image.load(png)), Texture.render_target(8, 8)
+        texture.draw(A.r, source=(0, 0, 2, 2), origin=A.v2, rotation=5, tint=A.color), texture.to_image()
+        with target:
+            font.draw_text("leak", A.v2, 12, A.color)
+        call(texture.draw, (0, 0, -1, 1)), call(texture.__enter__), Texture.load("/nonexistent.png")
+
+    def font_ops():
+        loaded = Font.load(ttf, 10, "ab?")
+        loaded.glyphs, loaded.glyph_image(ord("a")), loaded.glyph_metrics(ord("z")), loaded.measure_text("ab", 10)
+        call(loaded.measure_text, b"ab", 10), Font.load("/nonexistent.ttf"), Font.default().glyphs
+
+    return {"images": image_ops, "textures": texture_ops, "fonts": font_ops}
+
+
+@pytest.mark.parametrize("name", ["images", "textures", "fonts", "C memory"])
+def test_picture_operation_does_not_leak(tmp_path, name):
+    import numpy
+
+    from test_font import TTF
+    from test_siblings import in_use
+    from tavoro.image.image import Image
+    from tavoro.window import Window
+
+    png = tmp_path / "p.png"
+    Image.from_buffer(numpy.random.default_rng(1).integers(0, 256, (256, 256, 4), numpy.uint8)).export(png)
+    operations = picture_operations(png, TTF)
+    with Window(32, 24) as window, window.frame():
+        if name != "C memory":
+            return check_no_leak(operations[name], repeat=REPEAT // 10)
+        cycle = lambda: [operations[kind]() for kind in ("images", "textures", "fonts")]  # noqa: E731
+        for _ in range(3):
+            cycle()
+        before = in_use()
+        for _ in range(20):
+            cycle()
+        assert in_use() - before < 1 << 20  # a cycle holds far more than this

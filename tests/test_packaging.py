@@ -16,7 +16,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 MODULES = ["vector2", "vector3", "rect", "parser", "colors", "audio_stream", "sound", "music",
-           "glyph_info", "color", "vector4", "image", "audio_device", "window", "draw"]
+           "glyph_info", "color", "vector4", "image", "audio_device", "window", "draw", "texture", "font"]
 
 pytestmark = [
     pytest.mark.slow,

@@ -16,7 +16,7 @@ import pytest
 from conftest import MODULE_PATHS
 
 MODULES = ["vector2", "vector3", "vector4", "rect", "parser", "color", "colors", "image",
-           "glyph_info", "audio_device", "audio_stream", "sound", "music", "window", "draw"]
+           "glyph_info", "audio_device", "audio_stream", "sound", "music", "window", "draw", "texture", "font"]
 
 pytestmark = [
     pytest.mark.skipif(platform.machine() != "x86_64", reason="the modules are built for x86-64"),

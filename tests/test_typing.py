@@ -16,7 +16,7 @@ from conftest import MODULE_PATHS
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 TESTS = ROOT / "tests"
 MODULES = ["vector2", "vector3", "rect", "parser", "colors", "audio_stream", "sound", "music",
-           "glyph_info", "color", "vector4", "image", "audio_device", "window", "draw"]
+           "glyph_info", "color", "vector4", "image", "audio_device", "window", "draw", "texture", "font"]
 
 
 def environment(imports_modules):

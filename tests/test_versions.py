@@ -14,7 +14,7 @@ from tavoro.vector2.vector2 import Vector2
 from tavoro.vector3.vector3 import Vector3
 
 MODULES = ["vector2", "vector3", "vector4", "rect", "parser", "colors", "color", "audio_stream",
-           "sound", "music", "glyph_info", "image", "audio_device", "window", "draw"]
+           "sound", "music", "glyph_info", "image", "audio_device", "window", "draw", "texture", "font"]
 
 # The module slot's number: 3.15 renumbered the slots (the old numbers stay valid for the limited
 # API), and the headers the package builds with give the new one there.

@@ -11,7 +11,7 @@ from ._lazy import exports
 __all__ = [
     "Vector2", "Vector3", "Vector4", "Rect", "Color", "Colors", "colors",
     "AudioStream", "Sound", "Music", "GlyphInfo", "audio_device",
-    "Image", "Window", "Key", "MouseButton", "Camera2D", "draw",
+    "Image", "Window", "Key", "MouseButton", "Camera2D", "draw", "Texture", "Font",
 ]
 
 __getattr__, __dir__ = exports(globals(), {
@@ -33,4 +33,6 @@ __getattr__, __dir__ = exports(globals(), {
     "MouseButton": (".window.window", "MouseButton"),
     "Camera2D": (".draw.draw", "Camera2D"),
     "draw": (".draw", None),
+    "Texture": (".texture.texture", "Texture"),
+    "Font": (".font.font", "Font"),
 })

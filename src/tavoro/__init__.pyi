@@ -7,11 +7,13 @@ from tavoro.color.color import Color as Color
 from tavoro.colors import Palette
 from tavoro.colors.colors import Colors as Colors
 from tavoro.draw.draw import Camera2D as Camera2D
+from tavoro.font.font import Font as Font
 from tavoro.glyph_info.glyph_info import GlyphInfo as GlyphInfo
 from tavoro.image.image import Image as Image
 from tavoro.music.music import Music as Music
 from tavoro.rect.rect import Rect as Rect
 from tavoro.sound.sound import Sound as Sound
+from tavoro.texture.texture import Texture as Texture
 from tavoro.vector2.vector2 import Vector2 as Vector2
 from tavoro.vector3.vector3 import Vector3 as Vector3
 from tavoro.vector4.vector4 import Vector4 as Vector4
@@ -41,6 +43,8 @@ __all__ = [
     "MouseButton",
     "Camera2D",
     "draw",
+    "Texture",
+    "Font",
 ]
 
 def __dir__() -> list[str]: ...

@@ -5,6 +5,8 @@
 // single form draws it. Camera2D (camera.cpp) moves and scales what is drawn inside it.
 #include "draw.hpp"
 
+#include "../shared/text.hpp"
+
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -21,8 +23,6 @@ namespace {
 
 constexpr const char* bad_segments = "segments must be from 0 to 4096 (got %d)";
 constexpr const char* bad_sides = "sides must be from 3 to 4096 (got %d)";
-constexpr const char* embedded_nul = "text must not contain NUL characters";
-constexpr const char* not_text = "text must be a str, not %.200s";
 constexpr int most_segments = 4096;
 
 bool check_segments(int segments) {
@@ -33,18 +33,8 @@ bool check_segments(int segments) {
 
 // The UTF-8 of a str without NUL characters (null with the exception set); `holder` keeps it.
 const char* utf8(PyObject* text, frame::Ref& holder) {
-    if (!PyUnicode_Check(text)) {
-        PyErr_Format(PyExc_TypeError, not_text, Py_TYPE(text)->tp_name);
-        return nullptr;
-    }
-    Py_ssize_t size;
-    const char* chars = PyUnicode_AsUTF8AndSize(text, &size);
-    if (!chars) return nullptr;
-    if (std::memchr(chars, 0, static_cast<std::size_t>(size))) {
-        PyErr_SetString(PyExc_ValueError, embedded_nul);
-        return nullptr;
-    }
-    holder = frame::Ref(Py_NewRef(text));
+    const char* chars = text::utf8(text);
+    if (chars) holder = frame::Ref(Py_NewRef(text));
     return chars;
 }
 

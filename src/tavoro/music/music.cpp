@@ -8,7 +8,7 @@
 #include "../audio_device/audio_device.hpp"
 #include "../shared/audio.hpp"
 #include "../shared/audio_limits.hpp"
-#include "../shared/audio_path.hpp"
+#include "../shared/file_path.hpp"
 
 #include <cmath>
 

@@ -39,7 +39,10 @@ namespace tavoro::backend {
     X(ClearBackground) X(DrawPixelV) X(DrawLineV) X(DrawLineEx) X(DrawRectangleRec)              \
     X(DrawRectangleLinesEx) X(DrawRectangleRounded) X(DrawRectanglePro) X(DrawCircleV)           \
     X(DrawCircleLinesV) X(DrawCircleSector) X(DrawEllipseV) X(DrawTriangle) X(DrawTriangleFan)   \
-    X(DrawTextEx) X(MeasureTextEx) X(GetFontDefault)
+    X(DrawTextEx) X(MeasureTextEx) X(GetFontDefault)                                            \
+    X(LoadTextureFromImage) X(UnloadTexture) X(SetTextureFilter) X(DrawTexturePro)              \
+    X(LoadImageFromTexture) X(LoadRenderTexture) X(UnloadRenderTexture) X(BeginTextureMode)     \
+    X(EndTextureMode)
 
 struct Api {
 #define TAVORO_API_FIELD(name) decltype(&::name) name;

@@ -32,6 +32,9 @@ struct State {
     // The raylib of the open window (the linked one while none is open): every window, input and
     // drawing call goes through it.
     const backend::Api* raylib;
+    // Counts the windows opened in this process (0 while none is open): what a texture made in
+    // one window compares against, so that it is never used once that window has closed.
+    unsigned long generation;
 };
 
 inline constexpr const char* state_signature = "struct tavoro_display_state *";
@@ -44,6 +47,7 @@ constexpr const char* not_in_frame =
 constexpr const char* other_thread = "the window can be used only from the thread that opened it";
 constexpr const char* forked = "the window belongs to the process that opened it; this one was "
                                "forked while it was open";
+constexpr const char* window_closed = "the window this %s was made in has closed: make it again in the open window";
 
 // This module's binding of the state, filled by bind() when the module executes.
 inline State* state = nullptr;
@@ -80,6 +84,21 @@ inline bool require_frame() {
 
 // Measuring text, loading fonts and textures need an open window but no frame.
 inline bool require_window() { return refuse(false); }
+
+// Whether what was made in window `generation` may go to raylib: that window is open, on this
+// thread, in this process.
+inline bool alive(unsigned long generation) {
+    return generation && generation == state->generation && !state->inherited &&
+           state->window_thread == current_thread();
+}
+
+// A GPU object of window `generation` (a "texture", say) needs that window, and a frame when
+// `frame`: true, or false with RuntimeError set.
+inline bool require_own_window(unsigned long generation, const char* what, bool frame) {
+    if (generation == state->generation) return refuse(frame);
+    PyErr_Format(PyExc_RuntimeError, window_closed, what);
+    return false;
+}
 
 // Imports the window module and takes the state from its __pyx_capi__.
 inline int bind() {

@@ -116,6 +116,7 @@ struct Image {
     rl::Image _raw;
     int is_owner;
     int exports;  // buffer views of the pixels now open: the pixels stay while there are any
+    PyObject* keeper;  // what owns the pixels of a view (a glyph's font), kept alive by it; or null
 
     using Table = ImageTable;
     static inline PyTypeObject* type = nullptr;

@@ -7,7 +7,7 @@
 
 #include "../audio_device/audio_device.hpp"
 #include "../shared/audio.hpp"
-#include "../shared/audio_path.hpp"
+#include "../shared/file_path.hpp"
 
 namespace tavoro {
 namespace {

@@ -277,13 +277,15 @@ bool open_window(W* self, int width, int height, PyObject* title, Backend wanted
     self->frames_timed = 0;
     self->frame_time = 0.0;
     current = self;
+    static unsigned long generations = 0;
     window::state = {.frame_thread = 0,
                      .window_thread = display::current_thread(),
                      .inherited = false,
                      .transformed = false,
                      .width = static_cast<float>(width),
                      .height = static_cast<float>(height),
-                     .raylib = api};
+                     .raylib = api,
+                     .generation = ++generations};
     self->desktop = api != &backend::linked;
     audio_device::api.hand_over_log();
     log_backend(line.c_str());

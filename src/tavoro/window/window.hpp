@@ -65,7 +65,7 @@ namespace window {
 inline const display::State closed_state = {.frame_thread = 0, .window_thread = 0,
                                             .inherited = false, .transformed = false,
                                             .width = 0.0f, .height = 0.0f,
-                                            .raylib = &backend::linked};
+                                            .raylib = &backend::linked, .generation = 0};
 
 // The one open window's state, published to the drawing modules.
 inline display::State state = closed_state;

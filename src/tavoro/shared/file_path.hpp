@@ -1,29 +1,42 @@
-// The path of an audio file, as Sound.load and Music.load take it: what open() takes (a str, bytes,
-// or an os.PathLike that gives either), a str encoded strictly as UTF-8 and bytes as they are.
+// The path of a file to load (audio, images, fonts): what open() takes (a str, bytes, or an
+// os.PathLike that gives either), a str encoded strictly as UTF-8 and bytes as they are.
 #pragma once
 
 #include "frame.hpp"
 
 #include <climits>
+#include <initializer_list>
 #include <strings.h>
 #include <sys/stat.h>
 
 namespace tavoro {
 
+// The extension of a file name (from its last dot, in the last component, not leading), or null.
+inline const char* file_extension(const char* path) {
+    const char* dot = std::strrchr(path, '.');
+    const char* slash = std::strrchr(path, '/');
+    if (!dot || (slash && dot < slash) || dot == path || (slash && dot == slash + 1)) return nullptr;
+    return dot;
+}
+
 // Whether raylib may be handed the file at all: an existing regular file (raylib reads a
-// directory as a file), not empty, of a size raylib's int sizes hold, whose name ends in the
-// extension of a format raylib decodes (raylib compares a missing extension as a string). Files
-// that fail read as not loaded, without a raylib call.
-inline bool checked_audio_file(const char* path) {
+// directory as a file), not empty, of a size raylib's int sizes hold, whose name ends in one of
+// `known`, in any case (raylib compares a missing extension as a string). Files that fail read
+// as not loaded, without a raylib call; `size` receives the file's size.
+inline bool checked_file(const char* path, std::initializer_list<const char*> known, long long* size = nullptr) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     if (info.st_size <= 0 || info.st_size > INT_MAX) return false;
-    const char* dot = std::strrchr(path, '.');
-    const char* slash = std::strrchr(path, '/');
-    if (!dot || (slash && dot < slash) || dot == path || (slash && dot == slash + 1)) return false;
-    for (const char* known : {".wav", ".ogg", ".mp3", ".qoa", ".flac", ".xm", ".mod"})
-        if (strcasecmp(dot, known) == 0) return true;
+    if (size) *size = info.st_size;
+    const char* dot = file_extension(path);
+    if (!dot) return false;
+    for (const char* extension : known)
+        if (strcasecmp(dot, extension) == 0) return true;
     return false;
+}
+
+inline bool checked_audio_file(const char* path) {
+    return checked_file(path, {".wav", ".ogg", ".mp3", ".qoa", ".flac", ".xm", ".mod"});
 }
 
 constexpr const char* path_types = "str, bytes or os.PathLike";

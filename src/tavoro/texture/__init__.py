@@ -1,0 +1,5 @@
+from .._lazy import exports
+
+__all__ = ["Texture"]
+
+__getattr__, __dir__ = exports(globals(), {"Texture": (".texture", "Texture")})
