@@ -1,6 +1,8 @@
 """Random primitives with hostile geometry (NaN, infinities, huge, negative and zero sizes, far
 outside the frame) never crash or hang the interpreter: each call draws or raises the documented
-ValueError or TypeError. The default run tries few scenes; TAVORO_FUZZ_EXAMPLES=<n> runs many."""
+ValueError or TypeError; and the renderer's fast paths draw random scenes, hostile and plain, to
+the pixel as its general rasteriser does. The default run tries few scenes;
+TAVORO_FUZZ_EXAMPLES=<n> runs many."""
 
 import os
 
@@ -8,8 +10,11 @@ import numpy
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+import pytest
+
 from tavoro import draw
 from tavoro.draw import Camera2D
+from tavoro.draw.draw import _set_fast_paths
 from tavoro.window import Window
 
 FUZZ = settings(max_examples=int(os.environ.get("TAVORO_FUZZ_EXAMPLES", 40)), deadline=None,
@@ -18,11 +23,14 @@ FUZZ = settings(max_examples=int(os.environ.get("TAVORO_FUZZ_EXAMPLES", 40)), de
 
 coordinate = st.one_of(st.floats(-100, 200), st.floats(allow_nan=True, allow_infinity=True),
                        st.sampled_from([0.0, -0.0, 1e8, -1e8, 1e7, -1e7, 3e38]))
-point = st.tuples(coordinate, coordinate)
 color = st.tuples(st.integers(-5, 300), st.integers(0, 255), st.integers(0, 255), st.integers(0, 255))
 count = st.integers(-3, 5000)
 
-PRIMITIVES = {
+
+def primitives(coordinate, color, count):
+    """Each drawing call with a strategy for its arguments, built from these three."""
+    point = st.tuples(coordinate, coordinate)
+    return {
     "rect": (draw.rect, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), color)),
     "rect_lines": (draw.rect_lines, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), color, coordinate)),
     "rect_rounded": (draw.rect_rounded, st.tuples(st.tuples(coordinate, coordinate, coordinate, coordinate), coordinate, count, color)),
@@ -38,32 +46,78 @@ PRIMITIVES = {
     "text": (draw.text, st.tuples(st.text(max_size=40), point, coordinate, color)),
     "rects": (lambda rows, c: draw.rects(numpy.array(rows, numpy.float64).reshape(-1, 4).astype(numpy.float32), c),
               st.tuples(st.lists(st.tuples(coordinate, coordinate, coordinate, coordinate), max_size=20), color)),
-}
+    }
 
-scene = st.lists(st.sampled_from(sorted(PRIMITIVES)).flatmap(
-    lambda name: st.tuples(st.just(name), PRIMITIVES[name][1])), min_size=1, max_size=25)
+
+def scenes(table, max_size=25):
+    return st.lists(st.sampled_from(sorted(table)).flatmap(
+        lambda name: st.tuples(st.just(name), table[name][1])), min_size=1, max_size=max_size)
+
+
+PRIMITIVES = primitives(coordinate, color, count)
+point = st.tuples(coordinate, coordinate)
+scene = scenes(PRIMITIVES)
 camera = st.one_of(st.none(), st.tuples(point, coordinate, st.floats(1e-6, 1e6)))
+
+# Plain scenes: shapes on and about the frame, in colours opaque, transparent and in between (the
+# fast paths treat each differently), with the usual segment counts.
+PLAIN = primitives(st.one_of(st.floats(-20, 180), st.integers(-20, 180).map(float)),
+                   st.tuples(st.integers(0, 255), st.integers(0, 255), st.integers(0, 255),
+                             st.sampled_from([0, 1, 128, 254, 255])),
+                   st.sampled_from([0, 3, 8, 36]))
+plain_camera = st.one_of(st.none(), st.tuples(st.tuples(st.floats(-50, 50), st.floats(-50, 50)),
+                                              st.sampled_from([0.0, 90.0, 30.0]), st.sampled_from([0.5, 1.0, 3.0])))
+
+
+def draw_scene(window, table, shapes, view):
+    """Clears the frame, draws the shapes (refusals skipped) and returns the frame's pixels."""
+    draw.clear((0, 0, 0))
+    cam = None
+    if view is not None:
+        try:
+            cam = Camera2D(target=view[0], offset=(24, 16), rotation=view[1], zoom=view[2])
+        except ValueError:
+            pass
+    if cam is not None:
+        cam.__enter__()
+    for name, args in shapes:
+        try:
+            with numpy.errstate(over="ignore"):
+                table[name][0](*args)
+        except (ValueError, TypeError, UnicodeEncodeError):
+            pass
+    if cam is not None:
+        cam.__exit__(None, None, None)
+    return numpy.array(window.screenshot())
 
 
 @FUZZ
 @given(scene, camera)
 def test_hostile_scenes_draw_or_refuse(shapes, view):
     with Window(48, 32) as window, window.frame():
-        draw.clear((0, 0, 0))
-        cam = None
-        if view is not None:
-            try:
-                cam = Camera2D(target=view[0], offset=(24, 16), rotation=view[1], zoom=view[2])
-            except ValueError:
-                pass
-        if cam is not None:
-            cam.__enter__()
-        for name, args in shapes:
-            try:
-                with numpy.errstate(over="ignore"):
-                    PRIMITIVES[name][0](*args)
-            except (ValueError, TypeError, UnicodeEncodeError):
-                pass
-        if cam is not None:
-            cam.__exit__(None, None, None)
-        assert numpy.asarray(window.screenshot()).shape == (32, 48, 4)
+        assert draw_scene(window, PRIMITIVES, shapes, view).shape == (32, 48, 4)
+
+
+def both_ways(size, table, shapes, view):
+    with Window(*size) as window, window.frame():
+        if not _set_fast_paths(False):
+            pytest.skip("this raylib has no switch for its fast paths")
+        try:
+            general = draw_scene(window, table, shapes, view)
+        finally:
+            _set_fast_paths(True)
+        fast = draw_scene(window, table, shapes, view)
+    differ = numpy.argwhere((general != fast).any(axis=2))
+    assert not len(differ), f"{len(differ)} pixels differ, first (y, x) {differ[0].tolist()}"
+
+
+@FUZZ
+@given(scenes(PLAIN, 40), plain_camera, st.sampled_from([(48, 32), (160, 120)]))
+def test_fast_paths_draw_plain_scenes_as_the_general_rasteriser(shapes, view, size):
+    both_ways(size, PLAIN, shapes, view)
+
+
+@FUZZ
+@given(scene, camera)
+def test_fast_paths_draw_hostile_scenes_as_the_general_rasteriser(shapes, view):
+    both_ways((48, 32), PRIMITIVES, shapes, view)
