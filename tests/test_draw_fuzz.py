@@ -121,3 +121,30 @@ def test_fast_paths_draw_plain_scenes_as_the_general_rasteriser(shapes, view, si
 @given(scene, camera)
 def test_fast_paths_draw_hostile_scenes_as_the_general_rasteriser(shapes, view):
     both_ways((48, 32), PRIMITIVES, shapes, view)
+
+
+# Each fast path and its edges, drawn both ways: opaque colours fill, transparent ones leave the
+# frame alone, translucent ones blend; text reads its glyphs texel by texel; rotated and zoomed
+# shapes go through the triangle paths; shapes cut by the frame's edges, at subpixel positions and
+# of a pixel or less.
+SHAPES = {
+    "rect": lambda c: draw.rect((3.5, 2.25, 30.7, 20.1), c),
+    "rect off the edges": lambda c: draw.rects([(-5, -5, 20, 20), (150, 100, 40, 40), (10, 10, 0.4, 0.6)], c),
+    "rect rotated": lambda c: draw.rect_rotated((40, 30, 50, 20), (25, 10), 33.0, c),
+    "circle": lambda c: draw.circles([(20.5, 20.5), (-3, 60), (150, 110)], 12.3, c),
+    "triangle": lambda c: draw.triangle((5, 5), (90, 17.5), (30, 80), c),
+    "thick line": lambda c: draw.line((2, 100), (140, 3), c, thickness=4.5),
+    "poly": lambda c: draw.poly((80, 60), 7, 40, 12.0, c),
+    "rounded rect": lambda c: draw.rect_rounded((20, 40, 100, 50), 0.5, 6, c),
+    "text": lambda c: draw.text("Tavoro 123 !@#", (4.3, 50.6), 20, c),
+    "text, large": lambda c: draw.text("Wg", (-10, 10), 90, c),
+}
+ALPHAS = [255, 128, 1, 0]
+
+
+@pytest.mark.parametrize("view", [None, ((0, 0), 0.0, 2.5), ((10, -5), 30.0, 1.0)])
+@pytest.mark.parametrize("name", sorted(SHAPES))
+def test_fast_paths_draw_each_shape_as_the_general_rasteriser(name, view):
+    # One over the other, so that the translucent ones blend over drawn pixels
+    shapes = [(name, ((200, 90, 30, alpha),)) for alpha in ALPHAS]
+    both_ways((160, 120), {name: (SHAPES[name], None)}, shapes, view)
