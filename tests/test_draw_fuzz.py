@@ -148,3 +148,50 @@ def test_fast_paths_draw_each_shape_as_the_general_rasteriser(name, view):
     # One over the other, so that the translucent ones blend over drawn pixels
     shapes = [(name, ((200, 90, 30, alpha),)) for alpha in ALPHAS]
     both_ways((160, 120), {name: (SHAPES[name], None)}, shapes, view)
+
+
+# Large frames: the fast paths' margins for rounding grow with the rows and columns stepped.
+LARGE = {
+    "rects": lambda c: draw.rects([(0.5, 0.25, 1919.3, 1079.6), (-700.5, 300.5, 2000, 3.5), (900, -50, 0.75, 2000)], c),
+    "circle": lambda c: draw.circle((960.4, 540.6), 700.2, c),
+    "rotated": lambda c: draw.rect_rotated((960, 540, 1800, 900), (900, 450), 0.01, c),
+    "text": lambda c: draw.text("Mw", (-300.5, -100.25), 1500, c),
+}
+
+
+@pytest.mark.parametrize("name", sorted(LARGE))
+def test_fast_paths_draw_large_frames_as_the_general_rasteriser(name):
+    shapes = [(name, ((30, 200, 90, alpha),)) for alpha in (255, 77)]
+    both_ways((1920, 1080), {name: (LARGE[name], None)}, shapes, None)
+
+
+def model_blend(dst, src):
+    """raylib's usual blend of one pixel, in its 32-bit floats: src over dst, truncated."""
+    d, s = (numpy.float32(numpy.array(v)) * numpy.float32(1 / 255) for v in (dst, src))
+    out = s[3] * s + (numpy.float32(1) - s[3]) * d
+    return (out * numpy.float32(255)).astype(numpy.uint8)
+
+
+@pytest.mark.parametrize("shape", ["rect", "circle", "text"])
+@pytest.mark.parametrize("alpha", [255, 200, 128, 1, 0])
+def test_fast_paths_blend_as_raylib_blends(shape, alpha):
+    ground, paint = (40, 90, 160, 255), (250, 120, 10, alpha)
+    calls = {"rect": lambda: draw.rect((4, 4, 20, 20), paint),
+             "circle": lambda: draw.circle((14, 14), 10, paint),
+             "text": lambda: draw.text("#", (4, 4), 40, paint)}
+    with Window(32, 32) as window, window.frame():
+        draw.clear(ground)
+        calls[shape]()
+        pixel = numpy.array(window.screenshot())[14, 14]
+    # Exact where the colour is opaque or transparent; within one step of the model otherwise,
+    # since a fused multiply-add (where the compiler forms one) rounds once less
+    expected = model_blend(ground, paint)
+    assert numpy.abs(pixel[:3].astype(int) - expected[:3]).max() <= (0 if alpha in (0, 255) else 1)
+
+
+def test_fast_path_switch_passes_on_a_failing_truth_value():
+    class Undecided:
+        def __bool__(self):
+            raise ZeroDivisionError
+    with pytest.raises(ZeroDivisionError):
+        _set_fast_paths(Undecided())
