@@ -1,7 +1,8 @@
 """Times tavoro's drawing against pygame-ce (a Surface, SDL's dummy video driver) and raylib's
 CFFI binding (pyray), side by side in one run: the Python side of one drawing call, a batch
-against the loop of single calls it replaces, and whole headless frames; and the same rows of
-tavoro on its desktop backend.
+against the loop of single calls it replaces, and whole headless frames at 320x240, 640x480 and
+1920x1080, with what a pixel and a primitive cost; and the call rows of tavoro on its desktop
+backend.
 
 Each cell is the minimum, over repeats, of the time per operation. pyray and tavoro's desktop
 backend need a window, so their cells run in child processes under a private X server (Xvfb,
@@ -46,10 +47,19 @@ def best(statement, namespace, number, repeat):
     return min(timer.repeat(repeat, number)) / number
 
 
-def scene(count, seed=7):
+def scene(count, seed=7, width=WIDTH, height=HEIGHT):
     rng = numpy.random.default_rng(seed)
-    xy = rng.uniform(0, [WIDTH - 16, HEIGHT - 16], (count, 2)).astype(numpy.float32)
+    xy = rng.uniform(0, [width - 16, height - 16], (count, 2)).astype(numpy.float32)
     return xy
+
+
+SIZES = [(320, 240), (640, 480), (1920, 1080)]
+TEXT = "tavoro drawing benchmark"
+# The frames each library draws at each size; the derived rows (a pixel, a primitive) follow from
+# them: a pixel from 100 rectangles of 128x128 against 100 of 1x1, a primitive from 10,000 rects
+# of 1x1 and 1,000 circles against a clear frame.
+FRAMES = ["clear only", "typical", "10,000 rects 16x16", "1,000 circles r12", "40 lines of text",
+          "100 rects 128x128", "100 rects 1x1", "10,000 rects 1x1"]
 
 
 # ---------------------------------------------------------------------------------------------
@@ -101,6 +111,112 @@ def tavoro_cells(repeat, backend="headless"):
     cells["frame: 10,000 rects 16x16"] = best("many()", ns, 2, repeat)
     window.close()
     return cells
+
+
+def tavoro_frames(size, repeat):
+    """The frame rows at one size, in seconds per frame."""
+    width, height = size
+    window = Window(width, height, "bench")
+    color = Color(200, 40, 40, 255)
+    xy = scene(10000, width=width, height=height)
+    rows = numpy.hstack([xy, numpy.full((len(xy), 2), 16, numpy.float32)])
+    dots = numpy.hstack([xy, numpy.ones((len(xy), 2), numpy.float32)])
+    big = numpy.hstack([xy[:100] % [max(width - 128, 1), max(height - 128, 1)],
+                        numpy.full((100, 2), 128, numpy.float32)]).astype(numpy.float32)
+    rects = [Rect(float(x), float(y), 16, 16) for x, y in xy[:300]]
+    circles = [(float(x), float(y)) for x, y in xy[:1000]]
+    lines = [((float(a), float(b)), (float(a) + 40, float(b) + 20)) for a, b in xy[:20]]
+    places = [(10.0, float((10 + 24 * i) % max(height - 20, 1))) for i in range(40)]
+
+    def frame(body):
+        def run():
+            with window.frame():
+                draw.clear((20, 20, 30))
+                body()
+        return run
+
+    def typical():
+        draw.rects(rects, color)
+        draw.circles(circles[:50], 12, (40, 200, 40))
+        draw.lines(lines, (240, 240, 240))
+        for i in range(4):
+            draw.text(TEXT, (10, 10 + 24 * i), 20, (255, 255, 255))
+
+    def text():
+        for at in places:
+            draw.text(TEXT, at, 20, (255, 255, 255))
+
+    bodies = {
+        "clear only": lambda: None,
+        "typical": typical,
+        "10,000 rects 16x16": lambda: draw.rects(rows, color),
+        "1,000 circles r12": lambda: draw.circles(circles, 12, (40, 200, 40)),
+        "40 lines of text": text,
+        "100 rects 128x128": lambda: draw.rects(big, color),
+        "100 rects 1x1": lambda: draw.rects(dots[:100], color),
+        "10,000 rects 1x1": lambda: draw.rects(dots, color),
+    }
+    number = {"clear only": 20, "100 rects 1x1": 20}
+    cells = {name: best("run()", {"run": frame(bodies[name])}, number.get(name, 3), repeat) for name in FRAMES}
+    window.close()
+    return cells
+
+
+def pygame_frames(size, repeat):
+    """The same frames with pygame-ce, filled as it draws."""
+    width, height = size
+    surface = pygame.Surface((width, height))
+    color = pygame.Color(200, 40, 40)
+    xy = scene(10000, width=width, height=height)
+    rects = [pygame.Rect(int(x), int(y), 16, 16) for x, y in xy]
+    dots = [pygame.Rect(int(x), int(y), 1, 1) for x, y in xy]
+    big = [pygame.Rect(int(x) % max(width - 128, 1), int(y) % max(height - 128, 1), 128, 128) for x, y in xy[:100]]
+    circles = [(int(x), int(y)) for x, y in xy[:1000]]
+    lines = [((int(a), int(b)), (int(a) + 40, int(b) + 20)) for a, b in xy[:20]]
+    places = [(10, (10 + 24 * i) % max(height - 20, 1)) for i in range(40)]
+    font = pygame.font.Font(None, 20)
+
+    def frame(body):
+        def run():
+            surface.fill((20, 20, 30))
+            body()
+        return run
+
+    def fill(shapes):
+        def run():
+            for r in shapes:
+                pygame.draw.rect(surface, color, r)
+        return run
+
+    def typical():
+        fill(rects[:300])()
+        for c in circles[:50]:
+            pygame.draw.circle(surface, (40, 200, 40), c, 12)
+        for a, b in lines:
+            pygame.draw.line(surface, (240, 240, 240), a, b)
+        for i in range(4):
+            surface.blit(font.render(TEXT, True, (255, 255, 255)), (10, 10 + 24 * i))
+
+    def circles_body():
+        for c in circles:
+            pygame.draw.circle(surface, (40, 200, 40), c, 12)
+
+    def text():
+        for at in places:
+            surface.blit(font.render(TEXT, True, (255, 255, 255)), at)
+
+    bodies = {
+        "clear only": lambda: None,
+        "typical": typical,
+        "10,000 rects 16x16": fill(rects),
+        "1,000 circles r12": circles_body,
+        "40 lines of text": text,
+        "100 rects 128x128": fill(big),
+        "100 rects 1x1": fill(dots[:100]),
+        "10,000 rects 1x1": fill(dots),
+    }
+    number = {"clear only": 20, "100 rects 1x1": 20}
+    return {name: best("run()", {"run": frame(bodies[name])}, number.get(name, 3), repeat) for name in FRAMES}
 
 
 def pygame_cells(repeat):
@@ -226,6 +342,29 @@ def table(columns):
     return "\n".join(out)
 
 
+def derived(cells, size):
+    """What a pixel and a primitive cost, from the frames."""
+    width, height = size
+    pixel = (cells["100 rects 128x128"] - cells["100 rects 1x1"]) / (100 * (128 * 128 - 1))
+    return {
+        "a pixel (rect fill)": pixel,
+        "a primitive (1x1 rect)": (cells["10,000 rects 1x1"] - cells["clear only"]) / 10000,
+        "a circle r12": (cells["1,000 circles r12"] - cells["clear only"]) / 1000,
+    }
+
+
+def frames_table(frames):
+    out = ["| frame | size | tavoro | pygame-ce | ratio |", "| --- | --- | ---: | ---: | ---: |"]
+    for size, (ours, theirs) in frames.items():
+        rows = {name: (ours[name], theirs[name]) for name in FRAMES}
+        mine, peer = derived(ours, size), derived(theirs, size)
+        rows.update({name: (mine[name], peer[name]) for name in mine})
+        for name, (a, b) in rows.items():
+            unit = (lambda t: f"{t * 1e9:.2f} ns") if name == "a pixel (rect fill)" else fmt
+            out.append(f"| {name} | {size[0]}x{size[1]} | {unit(a)} | {unit(b)} | {a / b:.2f} |")
+    return "\n".join(out)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=7)
@@ -234,14 +373,19 @@ def main():
     pyray, desktop = windowed_cells(args.repeat)
     columns = {"tavoro": tavoro_cells(args.repeat), "tavoro desktop": desktop,
                "pygame-ce": pygame_cells(args.repeat), "pyray": pyray}
+    frames = {size: (tavoro_frames(size, args.repeat), pygame_frames(size, args.repeat)) for size in SIZES}
     text = (f"# Drawing, headless\n\nCPython {platform.python_version()} on {platform.machine()}, "
             f"{WIDTH}x{HEIGHT}; minimum over {args.repeat} repeats. tavoro draws into raylib's software "
-            "renderer, which fills the pixels when the frame ends: its call rows time the call alone, "
-            "its frame rows the whole frame. pygame-ce fills the pixels in the call. tavoro desktop is "
+            "renderer, which fills the pixels as each call draws: its call rows time the call, its "
+            "frame rows the whole frame. pygame-ce fills the pixels in the call. tavoro desktop is "
             "the same rows on the desktop backend under Xvfb, where Mesa's software OpenGL (llvmpipe) "
             "stands in for a GPU: its call rows are what a real GPU's would be, its frame rows are not "
             "(a GPU draws them in far less).\n\n"
-            + table(columns) + "\n")
+            + table(columns) + "\n\n## Whole frames\n\nEach frame clears to a colour and draws "
+            "its shapes (tavoro's in batches, pygame-ce's in a loop of calls; text is rendered anew "
+            "each frame by both); the ratio is tavoro's time over pygame-ce's. A pixel is the slope "
+            "from 100 rects of 1x1 to 100 of 128x128; a primitive, 10,000 1x1 rects or 1,000 "
+            "circles over a clear frame, per shape.\n\n" + frames_table(frames) + "\n")
     print(text)
     if not args.no_write:
         (HERE / "drawing.md").write_text(text)

@@ -11,6 +11,11 @@
 #include <cstring>
 #include <vector>
 
+// The software renderer's switch between its fast paths and the general rasteriser, which give
+// the same pixels; a raylib patch of this package's build, bound weakly so that the module loads
+// against a raylib without it.
+extern "C" void rlSetSoftwareFastPaths(bool enabled) __attribute__((weak));
+
 namespace tavoro::draw {
 
 using arguments::Area;
@@ -171,6 +176,16 @@ PyObject* measure_text(PyObject* text, Length size, Spacing spacing) {
     return Vector2::vtable->cfrom_floats(extent.x, extent.y);
 }
 
+// Not part of the interface: lets the tests draw a scene through the fast paths and through the
+// general rasteriser. False where raylib has no such switch.
+PyObject* set_fast_paths(PyObject* enabled) {
+    int on = PyObject_IsTrue(enabled);
+    if (on < 0) return nullptr;
+    if (!rlSetSoftwareFastPaths) Py_RETURN_FALSE;
+    rlSetSoftwareFastPaths(on != 0);
+    Py_RETURN_TRUE;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Module
 
@@ -206,6 +221,9 @@ PyMethodDef functions[] = {
         "height in pixels, `spacing` the pixels between letters (None: a tenth of the size)."),
     frame::function<"measure_text", measure_text, "text", "size", "spacing=None">(
         "The size text() would give the text, as a Vector2 (needs an open window)."),
+    frame::function<"_set_fast_paths", set_fast_paths, "enabled">(
+        "For tests: the renderer's fast paths on or off (the same pixels either way); False "
+        "where raylib cannot switch them."),
     {},
 };
 
