@@ -91,6 +91,15 @@ bool render_in_child(Handover* block, std::size_t capacity, const unsigned char*
     pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
+        // The interpreter's handlers (signal.signal, faulthandler) are inherited: a crash or the
+        // alarm must end the child, not run them.
+        sigset_t signals;
+        sigemptyset(&signals);
+        for (int number : {SIGALRM, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+            signal(number, SIG_DFL);
+            sigaddset(&signals, number);
+        }
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
         alarm(10);
         int glyph_count = 0;
         ::GlyphInfo* glyphs = LoadFontData(data, size, font_size, codepoints, count, FONT_DEFAULT, &glyph_count);
