@@ -93,14 +93,22 @@ inline Lanes lanes(const ::Rectangle& r) {
 
 // Whether every lane of a comparison's mask is set (`all`) or any is (`any`).
 inline bool all(LaneMask m) {
+#if defined(__SSE__)
+    return __builtin_ia32_movmskps(reinterpret_cast<Lanes>(m)) == 0xf;
+#else
     std::uint64_t half[2];
     std::memcpy(half, &m, sizeof half);
     return (half[0] & half[1]) == ~std::uint64_t{0};
+#endif
 }
 inline bool any(LaneMask m) {
+#if defined(__SSE__)
+    return __builtin_ia32_movmskps(reinterpret_cast<Lanes>(m)) != 0;
+#else
     std::uint64_t half[2];
     std::memcpy(half, &m, sizeof half);
     return (half[0] | half[1]) != 0;
+#endif
 }
 
 inline bool check_area(const char* name, ::Rectangle r) {
