@@ -150,3 +150,38 @@ default_glyphs = default.glyphs if default.valid else ()
 kept = Font.load({str(TTF)!r}, 16)  # alive at exit, with its glyphs
 kept_glyphs = kept.glyphs
 """)
+
+
+# A BDF font of two glyphs: "A" 5x6 one pixel right of its origin, "?" 4x4 two above the baseline.
+BDF_A = ["20", "50", "88", "F8", "88", "88"]
+
+
+def bdf(a_box="BBX 5 6 1 0", a_rows=BDF_A, header="FONTBOUNDINGBOX 6 8 0 -2"):
+    return "\n".join(["STARTFONT 2.1", "SIZE 8 75 75", header, "STARTPROPERTIES 2", "FONT_ASCENT 6",
+                      "FONT_DESCENT 2", "ENDPROPERTIES", "CHARS 2", "STARTCHAR A", "ENCODING 65", "DWIDTH 7 0",
+                      a_box, "BITMAP", *a_rows, "ENDCHAR", "STARTCHAR question", "ENCODING 63", "DWIDTH 6 0",
+                      "BBX 4 4 0 2", "BITMAP", "F0", "10", "60", "40", "ENDCHAR", "ENDFONT", ""])
+
+
+def test_a_bdf_glyph_lands_where_its_bitmap_says(tmp_path):
+    (tmp_path / "two.bdf").write_text(bdf())
+    font = Font.load(tmp_path / "two.bdf", 16, "A?")
+    assert font.valid and font.size == 8 and font.glyph_metrics(ord("A")) == (65, 1, 0, 7)
+    image = canvas(20, 30)
+    font.draw_text("A?", (3, 2), 8, RED, image=image)
+    bits = numpy.array([[int(c) for c in f"{int(r, 16):08b}"] for r in BDF_A])[:, :5]
+    question = numpy.array([[int(c) for c in f"{int(r, 16):08b}"] for r in ["F0", "10", "60", "40"]])[:, :4]
+    expected = numpy.zeros((20, 30), bool)
+    expected[2:8, 4:9] = bits  # at x 3 + 1, y 2 + ascent 6 - (6 + 0)
+    expected[2:6, 10:14] = question  # after the advance of 7, ascent 6 - (4 + 2) = 0 down
+    assert (numpy.asarray(image)[..., 3] > 0).tolist() == expected.tolist()
+
+
+@pytest.mark.parametrize("text", [
+    bdf(a_box="BBX 5 6 1"), bdf(a_box="BBX 600 6 0 0"), bdf(a_box="BBX -5 6 0 0"), bdf(a_rows=BDF_A[:5]),
+    bdf(a_rows=["2G", *BDF_A[1:]]), bdf(header="COMMENT no box"), bdf().replace("STARTFONT", "STARTFONX"),
+    bdf().replace("ENCODING 65", "ENCODING 66").replace("ENCODING 63", "ENCODING 64"),  # none asked for
+])
+def test_a_malformed_bdf_is_invalid(tmp_path, text):
+    (tmp_path / "bad.bdf").write_text(text)
+    assert not Font.load(tmp_path / "bad.bdf", 16, "A?").valid

@@ -19,6 +19,7 @@
 #include "../shared/file_path.hpp"
 #include "../shared/siblings.hpp"
 #include "../shared/text.hpp"
+#include "font_bdf.hpp"
 
 #include <raylib.h>
 
@@ -150,6 +151,8 @@ bool render_in_child(Handover* block, std::size_t capacity, const unsigned char*
     return glyphs;
 }
 
+bool cut_atlas(F* self);
+
 // The glyphs and their atlas, on the CPU; false when the data does not decode.
 bool load(F* self, const unsigned char* data, int size, int font_size, int* codepoints, int count) {
     std::size_t capacity = static_cast<std::size_t>(count) * (record_ints * sizeof(int) + 64ull * font_size * font_size);
@@ -164,6 +167,12 @@ bool load(F* self, const unsigned char* data, int size, int font_size, int* code
     munmap(shared, length);
     if (!f.glyphs) return false;
     f.baseSize = font_size;
+    return cut_atlas(self);
+}
+
+// The glyphs' Python images and their drawing read the atlas, cut here from `raw.glyphs`.
+bool cut_atlas(F* self) {
+    ::Font& f = self->raw;
     f.glyphPadding = 4;
     ::Image atlas = GenImageFontAtlas(f.glyphs, &f.recs, f.glyphCount, f.baseSize, f.glyphPadding, 0);
     // The glyph images become pieces of the atlas, in its format, as raylib's loader makes them.
@@ -259,6 +268,20 @@ bool font_data(const unsigned char* data, std::size_t size) {
                           std::memcmp(data, "true", 4) == 0);
 }
 
+// The glyphs and atlas of a whole file's bytes; false when they do not decode, with what was
+// made left for release(). BDF is read here; TrueType is rendered by raylib in a child.
+bool decode(F* self, const char* file, std::vector<unsigned char>& data, int size, std::vector<int>& wanted) {
+    if (strcasecmp(file_extension(file), ".bdf") == 0) {
+        bdf::Font read = bdf::read({reinterpret_cast<const char*>(data.data()), data.size()}, wanted);
+        self->raw.glyphs = read.glyphs;
+        self->raw.glyphCount = read.count;
+        self->raw.baseSize = read.size;
+        return read.glyphs && gpu::cut_atlas(self);
+    }
+    return font_data(data.data(), data.size()) &&
+           gpu::load(self, data.data(), static_cast<int>(data.size()), size, wanted.data(), static_cast<int>(wanted.size()));
+}
+
 PyObject* make(F* self) {
     audio_device::api.hand_over_log();
     return reinterpret_cast<PyObject*>(self);
@@ -279,14 +302,13 @@ PyObject* load(PyObject* path, frame::Default<int, 32> size, frame::Default<PyOb
     self->owner = true;
     const char* file = PyBytes_AS_STRING(name.get());
     long long length = 0;
-    if (!checked_file(file, {".ttf", ".otf"}, &length) || length > most_file) return make(self);
+    if (!checked_file(file, {".ttf", ".otf", ".bdf"}, &length) || length > most_file) return make(self);
     std::FILE* stream = std::fopen(file, "rb");
     if (!stream) return make(self);
     std::vector<unsigned char> data(static_cast<std::size_t>(length));
     bool whole = std::fread(data.data(), 1, data.size(), stream) == data.size();
     std::fclose(stream);
-    if (whole && font_data(data.data(), data.size()) &&
-        !gpu::load(self, data.data(), static_cast<int>(length), size.value, wanted.data(), static_cast<int>(wanted.size()))) {
+    if (whole && !decode(self, file, data, size.value, wanted)) {
         gpu::release(self);
         self->raw = {};
         self->atlas = {};
@@ -452,8 +474,9 @@ PyMethodDef methods[] = {
 
 PyMethodDef static_methods[] = {
     frame::static_method<F, "load", load, "path", "size=32", "codepoints=None">(
-        "A font from a .ttf or .otf file, its glyphs rendered `size` pixels high, for the code "
-        "points given (a str or ints; None: printable ASCII); check valid for success."),
+        "A font from a .ttf or .otf file, its glyphs rendered `size` pixels high, or from a .bdf "
+        "file at its own size, for the code points given (a str or ints; None: printable "
+        "ASCII); check valid for success."),
     frame::static_method<F, "default", default_font>("The window's default font (needs an open window)."),
     {},
 };
