@@ -1,6 +1,6 @@
 """Mutational fuzzing of image and font files, as tests/test_file_fuzz.py does for audio: seeds of
 every format the build decodes (PNG in each colour type, BMP, GIF and QOI, made here by an
-encoder of the test's own and by raylib's writers; the test font for TrueType, a small BDF font) are mutated, and
+encoder of the test's own and by raylib's writers; the test font for TrueType, a small BDF font, a BMFont text with its page) are mutated, and
 each image mutant is loaded from its file and from bytes, then copied, edited and read; each font
 mutant is loaded, measured and drawn with. Nothing may crash or hang the interpreter.
 TAVORO_IMAGE_FUZZ_MUTANTS sets the number of mutants (`make fuzz` runs many), and
@@ -14,7 +14,7 @@ import numpy
 import pytest
 
 from test_file_fuzz import SEED, make_mutants, run_mutants
-from test_font import TTF, bdf
+from test_font import PAGE, TTF, bdf, fnt
 from test_image import png
 
 from tavoro.font import Font
@@ -56,6 +56,7 @@ def seeds(tmp_path_factory):
     made["four.gif"] = gif(indices, [0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255])
     made["font.ttf"] = TTF.read_bytes()
     made["font.bdf"] = bdf().encode()
+    made["font.fnt"], made["page.png"] = fnt().encode(), png(PAGE)
     for name, data in made.items():
         (directory / name).write_bytes(data)
     for channels in (1, 3, 4):
@@ -76,7 +77,7 @@ paths = open(sys.argv[1]).read().splitlines()
 progress = open(sys.argv[2], "a", buffering=1)
 for index in range(int(sys.argv[3]), len(paths)):
     progress.write(f"{{index}}\n")
-    if paths[index].endswith((".ttf", ".bdf")):
+    if paths[index].endswith((".ttf", ".bdf", ".fnt")):
         font = Font.load(paths[index], 12 + index % 20, None if index % 3 else "Az?\u00e9")
         if font.valid:
             font.glyphs
@@ -99,10 +100,11 @@ progress.write("end\n")
 
 
 def test_mutated_image_files_neither_crash_nor_hang(tmp_path, seeds):
-    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".ttf", ".bdf"}
-    assert all((Font.load(p) if p.suffix in (".ttf", ".bdf") else Image.load(p)).valid for p in seeds)
+    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".ttf", ".bdf", ".fnt"}
+    assert all((Font.load(p) if p.suffix in (".ttf", ".bdf", ".fnt") else Image.load(p)).valid for p in seeds)
     mutants = tmp_path / "mutants"
     mutants.mkdir()
+    (mutants / "page.png").write_bytes(png(PAGE))  # the BMFont mutants' page
     paths = make_mutants(mutants, MUTANTS, SEED, seeds)
     crashes, hangs = run_mutants(paths, tmp_path, CHILD)
     assert not crashes and not hangs, (

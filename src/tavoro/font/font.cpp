@@ -20,6 +20,7 @@
 #include "../shared/siblings.hpp"
 #include "../shared/text.hpp"
 #include "font_bdf.hpp"
+#include "font_fnt.hpp"
 
 #include <raylib.h>
 
@@ -33,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace tavoro {
@@ -268,11 +270,73 @@ bool font_data(const unsigned char* data, std::size_t size) {
                           std::memcmp(data, "true", 4) == 0);
 }
 
+// A page's coverage, a byte a pixel: a grey page's own values, else its alpha (raylib's reader
+// takes grey pages as a mask too).
+std::vector<unsigned char> coverage(const ::Image& page) {
+    std::vector<unsigned char> out(static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
+    if (page.format == PIXELFORMAT_UNCOMPRESSED_GRAYSCALE) {
+        std::memcpy(out.data(), page.data, out.size());
+        return out;
+    }
+    ::Image rgba = ImageCopy(page);
+    ImageFormat(&rgba, PIXELFORMAT_UNCOMPRESSED_R8G8B8A8);
+    if (!rgba.data) return {};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<const unsigned char*>(rgba.data)[4 * i + 3];
+    UnloadImage(rgba);
+    return out;
+}
+
+// The glyphs asked for of a BMFont page, cut from its image, loaded as Image.load loads one;
+// false when the image does not load or a glyph's box leaves it.
+bool cut_page(const std::string& path, const fnt::Font& read, int page, const std::vector<int>& wanted,
+              std::vector<::GlyphInfo>& kept) {
+    frame::Ref name(PyBytes_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+    frame::Ref image(name ? Image::vtable->c_load(name.get()) : nullptr);
+    if (!image) return PyErr_Clear(), false;
+    ::Image raw = std::bit_cast<::Image>(reinterpret_cast<Image*>(image.get())->_raw);
+    std::vector<unsigned char> mask = raw.data ? coverage(raw) : std::vector<unsigned char>{};
+    if (mask.empty()) return false;
+    long long pixels = 0;
+    for (const auto& g : kept) pixels += static_cast<long long>(g.image.width) * g.image.height;
+    for (const fnt::Glyph& g : read.glyphs) {
+        if (g.page != page || !glyphs::wanted(wanted, kept, g.id)) continue;
+        pixels += static_cast<long long>(g.width) * g.height;
+        if (g.x + g.width > raw.width || g.y + g.height > raw.height || pixels > glyphs::most_pixels ||
+            !glyphs::add(kept, g.id, g.x_offset, g.y_offset, g.advance, g.width, g.height))
+            return false;
+        auto* out = static_cast<unsigned char*>(kept.back().image.data);
+        for (int y = 0; out && y < g.height; ++y)
+            std::memcpy(out + y * g.width, mask.data() + static_cast<std::size_t>(g.y + y) * raw.width + g.x,
+                        static_cast<std::size_t>(g.width));
+    }
+    return true;
+}
+
+// A BMFont's glyphs, from pages that must lie in the font file's own folder.
+bool from_bmfont(F* self, const char* file, std::string_view text, const std::vector<int>& wanted) {
+    fnt::Font read = fnt::read(text);
+    if (!read.line_height) return false;
+    const char* slash = std::strrchr(file, '/');
+    std::string folder = slash ? std::string(file, static_cast<std::size_t>(slash - file + 1)) : std::string();
+    std::vector<::GlyphInfo> kept;
+    for (std::size_t page = 0; page < read.pages.size(); ++page)
+        if (!cut_page(folder + read.pages[page], read, static_cast<int>(page), wanted, kept)) {
+            glyphs::release(kept);
+            return false;
+        }
+    self->raw.glyphCount = static_cast<int>(kept.size());
+    self->raw.glyphs = glyphs::hand_over(kept);
+    self->raw.baseSize = read.line_height;
+    return self->raw.glyphs && gpu::cut_atlas(self);
+}
+
 // The glyphs and atlas of a whole file's bytes; false when they do not decode, with what was
-// made left for release(). BDF is read here; TrueType is rendered by raylib in a child.
+// made left for release(). BDF and BMFont are read here; TrueType is rendered by raylib in a child.
 bool decode(F* self, const char* file, std::vector<unsigned char>& data, int size, std::vector<int>& wanted) {
+    std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    if (strcasecmp(file_extension(file), ".fnt") == 0) return from_bmfont(self, file, text, wanted);
     if (strcasecmp(file_extension(file), ".bdf") == 0) {
-        bdf::Font read = bdf::read({reinterpret_cast<const char*>(data.data()), data.size()}, wanted);
+        bdf::Font read = bdf::read(text, wanted);
         self->raw.glyphs = read.glyphs;
         self->raw.glyphCount = read.count;
         self->raw.baseSize = read.size;
@@ -302,7 +366,7 @@ PyObject* load(PyObject* path, frame::Default<int, 32> size, frame::Default<PyOb
     self->owner = true;
     const char* file = PyBytes_AS_STRING(name.get());
     long long length = 0;
-    if (!checked_file(file, {".ttf", ".otf", ".bdf"}, &length) || length > most_file) return make(self);
+    if (!checked_file(file, {".ttf", ".otf", ".bdf", ".fnt"}, &length) || length > most_file) return make(self);
     std::FILE* stream = std::fopen(file, "rb");
     if (!stream) return make(self);
     std::vector<unsigned char> data(static_cast<std::size_t>(length));
@@ -475,7 +539,7 @@ PyMethodDef methods[] = {
 PyMethodDef static_methods[] = {
     frame::static_method<F, "load", load, "path", "size=32", "codepoints=None">(
         "A font from a .ttf or .otf file, its glyphs rendered `size` pixels high, or from a .bdf "
-        "file at its own size, for the code points given (a str or ints; None: printable "
+        "or .fnt (BMFont text) file at its own size, for the code points given (a str or ints; None: printable "
         "ASCII); check valid for success."),
     frame::static_method<F, "default", default_font>("The window's default font (needs an open window)."),
     {},

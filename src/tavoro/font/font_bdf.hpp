@@ -3,19 +3,15 @@
 // through a null pointer, so the package reads BDF itself, every number bounded before use.
 #pragma once
 
-#include <raylib.h>
+#include "font_glyphs.hpp"
 
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 namespace tavoro::bdf {
 
-constexpr int most_side = 512;      // a glyph's box, as the largest size a TrueType font renders at
-constexpr int most_offset = 4096;   // offsets and advances, in pixels
-constexpr long long most_pixels = 1LL << 26;
+using glyphs::most_offset, glyphs::most_pixels, glyphs::most_side;
 
 struct Font {
     ::GlyphInfo* glyphs = nullptr;  // malloc'd, as raylib's UnloadFontData frees them
@@ -74,11 +70,6 @@ bool row(std::string_view line, unsigned char* pixels, int w) {
     return true;
 }
 
-void release(std::vector<::GlyphInfo>& glyphs) {
-    for (auto& g : glyphs) std::free(g.image.data);
-    glyphs.clear();
-}
-
 }  // namespace detail
 
 // The glyphs of `wanted` that the file has, each once; an empty font when the file is not BDF,
@@ -90,9 +81,9 @@ inline Font read(std::string_view text, const std::vector<int>& wanted) {
     if (!lines.next(line) || keyword(line) != "STARTFONT") return {};
     int box[4] = {}, ascent = 0, descent = 0, pixel_size = 0;
     bool have_box = false, have_ascent = false, have_descent = false;
-    std::vector<::GlyphInfo> glyphs;
+    std::vector<::GlyphInfo> kept;
     long long pixels = 0;
-    auto fail = [&] { release(glyphs); return Font{}; };
+    auto fail = [&] { glyphs::release(kept); return Font{}; };
     while (lines.next(line)) {
         std::string_view key = keyword(line);
         if (key == "FONTBOUNDINGBOX") {
@@ -123,28 +114,21 @@ inline Font read(std::string_view text, const std::vector<int>& wanted) {
             }
             int w = bbx[0], h = bbx[1];
             if (w < 0 || h < 0 || w > most_side || h > most_side) return fail();
-            bool kept = false;
-            for (int c : wanted) kept = kept || c == encoding;
-            for (const auto& g : glyphs) kept = kept && g.value != encoding;
-            int area = kept ? w * h : 0;
-            pixels += area;
-            if (pixels > most_pixels) return fail();
-            auto* bitmap = area > 0 ? static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(area), 1)) : nullptr;
-            if (area > 0 && !bitmap) return fail();
-            if (kept)
-                glyphs.push_back({encoding, bbx[2], ascent - (h + bbx[3]), advance[0],
-                                  {bitmap, bitmap ? w : 0, bitmap ? h : 0, 1, PIXELFORMAT_UNCOMPRESSED_GRAYSCALE}});
+            bool keep = glyphs::wanted(wanted, kept, encoding);
+            pixels += keep ? static_cast<long long>(w) * h : 0;
+            if (pixels > most_pixels || (keep && !glyphs::add(kept, encoding, bbx[2], ascent - (h + bbx[3]), advance[0], w, h)))
+                return fail();
+            auto* bitmap = keep ? static_cast<unsigned char*>(kept.back().image.data) : nullptr;
             for (int y = 0; y < h; ++y)
                 if (!lines.next(line) || (bitmap && !row(line, bitmap + y * w, w))) return fail();
             if (!lines.next(line) || keyword(line) != "ENDCHAR") return fail();
         }
     }
     int size = have_descent ? ascent + descent : pixel_size > 0 ? pixel_size : box[1];
-    if (glyphs.empty() || size < 1 || size > most_side) return fail();
-    auto* out = static_cast<::GlyphInfo*>(std::malloc(glyphs.size() * sizeof(::GlyphInfo)));
-    if (!out) return fail();
-    std::memcpy(out, glyphs.data(), glyphs.size() * sizeof(::GlyphInfo));
-    return {out, static_cast<int>(glyphs.size()), size};
+    if (kept.empty() || size < 1 || size > most_side) return fail();
+    int count = static_cast<int>(kept.size());
+    ::GlyphInfo* out = glyphs::hand_over(kept);
+    return out ? Font{out, count, size} : Font{};
 }
 
 }  // namespace tavoro::bdf
