@@ -65,7 +65,18 @@ BROKEN = {
     "lying header": lambda d: write(d / "l.png", png(pattern())[:16] + struct.pack(">II", 16384, 16384)
                                                        + png(pattern())[24:]),
     "too wide": lambda d: write(d / "w.qoi", b"qoif" + struct.pack(">II", 20000, 1) + b"\4\0" + bytes(64)),
+    "lying jpeg frame": lambda d: write(d / "l.jpg", b"\xff\xd8\xff\xe0\0\4ab\xff\xc0\0\x11\x08"
+                                        + struct.pack(">HH", 16384, 16384) + bytes(200)),
+    "too wide tga": lambda d: write(d / "w.tga", tga(pattern(1, 1, 4))[:12] + struct.pack("<HH", 20000, 1)
+                                    + tga(pattern(1, 1, 4))[16:]),
+    "tga of no kind": lambda d: write(d / "k.tga", b"\0\0\7" + tga(pattern(2, 2, 4))[3:]),
 }
+
+
+def tga(pixels):
+    """An uncompressed 32-bit TGA, rows top first, written without raylib."""
+    h, w, _ = pixels.shape
+    return struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, w, h, 32, 0x28) + pixels[..., [2, 1, 0, 3]].tobytes()
 
 
 @pytest.mark.parametrize("name", BROKEN)
@@ -93,6 +104,25 @@ def test_a_raw_file_loads_after_its_header_and_only_when_whole(tmp_path):
     pixels = pattern(3, 4, 3)
     image = Image.load_raw(write(tmp_path / "p.raw", b"HEAD" + pixels.tobytes()), 4, 3, RGB, header_size=4)
     assert (numpy.asarray(image) == pixels).all() and not Image.load_raw(tmp_path / "p.raw", 4, 4, RGB, 4).valid
+
+
+@pytest.mark.parametrize("written", ["raylib", "own"])
+def test_a_decoded_tga_holds_the_pixels_written_and_bytes_do_not_say_tga(tmp_path, written):
+    pixels = pattern(5, 7, 4)
+    if written == "raylib":  # run-length coded, rows bottom first
+        Image.from_buffer(pixels).export(tmp_path / "p.tga")
+    else:
+        write(tmp_path / "p.tga", tga(pixels))
+    assert (numpy.asarray(Image.load(tmp_path / "p.tga")) == pixels).all()
+    assert not Image.from_bytes((tmp_path / "p.tga").read_bytes()).valid
+
+
+def test_a_decoded_jpeg_is_near_the_pixels_written(tmp_path):
+    y, x = numpy.mgrid[0:16, 0:24]
+    pixels = numpy.dstack([x * 10, y * 15, x * 5 + y * 5, 255 + 0 * x]).astype(numpy.uint8)
+    Image.from_buffer(pixels).export(tmp_path / "p.jpeg")
+    for back in (Image.load(tmp_path / "p.jpeg"), Image.from_bytes((tmp_path / "p.jpeg").read_bytes())):
+        assert back.valid and numpy.abs(numpy.asarray(back)[..., :3].astype(int) - pixels[..., :3]).mean() < 4
 
 
 @pytest.mark.parametrize("extension", [".png", ".bmp", ".qoi"])

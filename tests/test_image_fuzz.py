@@ -1,5 +1,5 @@
 """Mutational fuzzing of image and font files, as tests/test_file_fuzz.py does for audio: seeds of
-every format the build decodes (PNG in each colour type, BMP, GIF and QOI, made here by an
+every format the build decodes (PNG in each colour type, BMP, GIF, QOI, JPEG and TGA, made here by an
 encoder of the test's own and by raylib's writers; the test font for TrueType, a small BDF font, a BMFont text with its page) are mutated, and
 each image mutant is loaded from its file and from bytes, then copied, edited and read; each font
 mutant is loaded, measured and drawn with. Nothing may crash or hang the interpreter.
@@ -15,7 +15,7 @@ import pytest
 
 from test_file_fuzz import SEED, make_mutants, run_mutants
 from test_font import PAGE, TTF, bdf, fnt
-from test_image import png
+from test_image import png, tga
 
 from tavoro.font import Font
 from tavoro.image.image import Image
@@ -55,13 +55,14 @@ def seeds(tmp_path_factory):
     made["palette.png"] = paletted_png(indices, range(12), [0, 128, 255])
     made["four.gif"] = gif(indices, [0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255])
     made["font.ttf"] = TTF.read_bytes()
+    made["own.tga"] = tga(pixels)
     made["font.bdf"] = bdf().encode()
     made["font.fnt"], made["page.png"] = fnt().encode(), png(PAGE)
     for name, data in made.items():
         (directory / name).write_bytes(data)
     for channels in (1, 3, 4):
         image = Image.from_buffer(numpy.ascontiguousarray(pixels[..., :channels].squeeze()))
-        for extension in (".bmp", ".qoi") if channels > 1 else (".bmp",):  # QOI has no grey
+        for extension in (".bmp", ".jpg", ".tga") + ((".qoi",) if channels > 1 else ()):  # QOI has no grey
             image.export(directory / f"raylib{channels}{extension}")
     return sorted(directory.iterdir())
 
@@ -100,7 +101,7 @@ progress.write("end\n")
 
 
 def test_mutated_image_files_neither_crash_nor_hang(tmp_path, seeds):
-    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".ttf", ".bdf", ".fnt"}
+    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".jpg", ".tga", ".ttf", ".bdf", ".fnt"}
     assert all((Font.load(p) if p.suffix in (".ttf", ".bdf", ".fnt") else Image.load(p)).valid for p in seeds)
     mutants = tmp_path / "mutants"
     mutants.mkdir()

@@ -175,9 +175,9 @@ PyObject* empty() { return wrap(rl::Image{}, nullptr); }
 
 // raylib decodes by the type the header shows, from bytes already read: a file that changes
 // between the check and the decoding cannot slip past the check.
-PyObject* decode(const unsigned char* data, std::size_t size) {
+PyObject* decode(const unsigned char* data, std::size_t size, bool tga = false) {
     image_file::Header header;
-    if (!image_file::decodable(data, size, header)) return empty();
+    if (!image_file::decodable(data, size, header, tga)) return empty();
     ::Image raw = LoadImageFromMemory(header.type, data, static_cast<int>(size));
     return audio_device::logged(raw.data ? take(raw) : empty());
 }
@@ -199,10 +199,10 @@ PyObject* load(PyObject* path) {
     if (!name) return nullptr;
     const char* file = PyBytes_AS_STRING(name.get());
     long long size = 0;
-    if (!checked_file(file, {".png", ".bmp", ".gif", ".qoi"}, &size)) return empty();
+    if (!checked_file(file, {".png", ".bmp", ".gif", ".qoi", ".jpg", ".jpeg", ".tga"}, &size)) return empty();
     unsigned char* data = read_file(file, size);
     if (!data) return empty();
-    PyObject* result = decode(data, static_cast<std::size_t>(size));
+    PyObject* result = decode(data, static_cast<std::size_t>(size), strcasecmp(file_extension(file), ".tga") == 0);
     std::free(data);
     return result;
 }
@@ -477,9 +477,10 @@ PyMethodDef methods[] = {
 
 PyMethodDef static_methods[] = {
     frame::static_method<I, "load", load, "path">(
-        "Loads a PNG, BMP, GIF or QOI file (str or path-like); check valid for success."),
+        "Loads a PNG, BMP, GIF, QOI, JPEG or TGA file (str or path-like); check valid for success."),
     frame::static_method<I, "from_bytes", from_bytes, "data">(
-        "Decodes a PNG, BMP, GIF or QOI file held in memory; check valid for success."),
+        "Decodes a PNG, BMP, GIF, QOI or JPEG file held in memory (TGA, which has no magic, is not "
+        "recognised); check valid for success."),
     frame::static_method<I, "load_raw", py_load_raw, "path", "width", "height", "format", "header_size=0">(
         "Loads pixels stored as they are, rows first, after `header_size` bytes; check valid."),
     frame::static_method<I, "from_buffer", from_buffer, "pixels", "format=None">(
