@@ -31,6 +31,17 @@ def png(pixels):
             + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
+def gif(indices, palette):
+    """A GIF of 3-bit codes: a clear code before every pixel keeps the code size fixed."""
+    h, w = indices.shape
+    codes = [c for p in indices.flatten() for c in (4, int(p))] + [5]
+    bits = sum(c << (3 * i) for i, c in enumerate(codes))
+    data = bits.to_bytes((3 * len(codes) + 7) // 8, "little")
+    blocks = b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+    return (b"GIF89a" + struct.pack("<HHBBB", w, h, 0xF1, 0, 0) + bytes(palette)
+            + b"," + struct.pack("<HHHHB", 0, 0, w, h, 0) + b"\2" + blocks + b"\0;")
+
+
 def pattern(h=5, w=7, c=4):
     return numpy.arange(h * w * c, dtype=numpy.uint8).reshape(h, w, c) * 7
 
@@ -123,6 +134,19 @@ def test_a_decoded_jpeg_is_near_the_pixels_written(tmp_path):
     Image.from_buffer(pixels).export(tmp_path / "p.jpeg")
     for back in (Image.load(tmp_path / "p.jpeg"), Image.from_bytes((tmp_path / "p.jpeg").read_bytes())):
         assert back.valid and numpy.abs(numpy.asarray(back)[..., :3].astype(int) - pixels[..., :3]).mean() < 4
+
+
+def test_an_animated_gif_loads_as_one_tall_image_of_its_frames(tmp_path):
+    first, second = numpy.arange(12).reshape(3, 4) % 4, numpy.arange(12).reshape(3, 4)[::-1] % 4
+    palette = [0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255]
+    frame = gif(second, palette)[13 + 12:-1]  # the second image block, after the header and palette
+    image, frames = Image.load_anim(write(tmp_path / "a.gif", gif(first, palette)[:-1] + frame + b";"))
+    colours = numpy.array(palette).reshape(4, 3)
+    assert frames == 2 and (image.width, image.height) == (4, 6)
+    assert (numpy.asarray(image)[..., :3] == colours[numpy.vstack([first, second])]).all()
+    tall = gif(first, palette)[:6] + struct.pack("<HH", 1024, 1024) + gif(first, palette)[10:-1] + frame * 40
+    assert Image.load_anim(write(tmp_path / "t.gif", tall + b";"))[1] == 0  # 41 frames of 1024 x 1024
+    assert Image.load_anim(write(tmp_path / "b.png", png(pattern())))[1] == 1
 
 
 @pytest.mark.parametrize("extension", [".png", ".bmp", ".qoi"])

@@ -113,6 +113,32 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& out
     return tga && tga_size(data, size, out);
 }
 
+// The frames of a GIF, counted by walking its blocks as its decoder does; -1 when a block is cut
+// short or unknown. Its decoder makes a whole frame of the screen's size for each.
+inline long long gif_frames(const unsigned char* data, std::size_t size) {
+    auto skip_sub_blocks = [&](std::size_t at) {
+        while (at < size && data[at]) at += 1 + std::size_t{data[at]};
+        return at < size ? at + 1 : 0;
+    };
+    std::size_t at = 13 + (data[10] & 0x80 ? 3u << ((data[10] & 7) + 1) : 0);
+    long long frames = 0;
+    while (at < size) {
+        if (data[at] == 0x3B) return frames;
+        if (data[at] == 0x21 && at + 2 < size) {
+            at = skip_sub_blocks(at + 2);
+        } else if (data[at] == 0x2C && at + 10 < size) {
+            unsigned flags = data[at + 9];
+            at += 10 + (flags & 0x80 ? 3u << ((flags & 7) + 1) : 0) + 1;  // the code size byte
+            at = at < size ? skip_sub_blocks(at) : 0;
+            ++frames;
+        } else {
+            return -1;
+        }
+        if (!at) return -1;
+    }
+    return frames;  // no trailer: the decoder stops at the end too
+}
+
 // Whether the file's header is one raylib may decode.
 inline bool decodable(const unsigned char* data, std::size_t size, Header& header, bool tga = false) {
     if (!read_header(data, size, header, tga)) return false;
