@@ -1,5 +1,5 @@
-// tavoro.font.font: fonts made from TrueType and OpenType files at a size, for a chosen set of
-// code points; their glyphs as GlyphInfo objects; text measured, drawn into the window's frame
+// tavoro.font.font: fonts made from TrueType and OpenType files at a size, and from BDF and
+// BMFont files at their own, for a chosen set of code points; their glyphs as GlyphInfo objects; text measured, drawn into the window's frame
 // or into an Image. The default font of the window is a Font too.
 //
 // A font lives on the CPU: its glyph images and the atlas they were cut from are made without a
@@ -7,7 +7,8 @@
 // fonts crash it in one load out of four), so the glyphs are rendered in a forked child that
 // hands back only glyph records and pixels, within a budget; a child that crashes, overruns or
 // takes more than ten seconds gives a font that is not valid. The atlas is then cut in this
-// process from those checked pieces. The atlas becomes a texture of the window when the font first draws into a frame, and
+// process from those checked pieces. BDF and BMFont files are read by the package itself
+// (font_bdf.hpp, font_fnt.hpp), as raylib's readers of both trust the file. The atlas becomes a texture of the window when the font first draws into a frame, and
 // again in a later window; a texture of a window that has closed is never released (closing
 // freed it). The glyphs' Images are views of the font's pixels that keep the font alive. Code
 // points missing from the font are drawn as its '?' (raylib's fallback glyph).

@@ -210,7 +210,10 @@ PyObject* load(PyObject* path) {
 
 // A GIF's frames as one tall image, the first frame on top; other formats as load() makes them,
 // one frame. The frames are counted before decoding: each is a whole image of the header's size.
-PyObject* load_anim(PyObject* path, int* frames) {
+// A native caller may pass no frame count.
+PyObject* load_anim(PyObject* path, int* frame_count) {
+    int none = 0;
+    int* frames = frame_count ? frame_count : &none;
     *frames = 0;
     frame::Ref name = file_path("path", path);
     if (!name) return nullptr;
