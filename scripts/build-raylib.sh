@@ -77,6 +77,8 @@ c_flags="-DMA_ENABLE_ONLY_SPECIFIC_BACKENDS -DMA_ENABLE_PULSEAUDIO -DMA_ENABLE_A
 #  - XM modules are left out: crafted XM files crash and hang raylib's XM decoder in too many
 #    places to patch one by one (see the README's list of raylib patches).
 c_flags+=" -DSUPPORT_FILEFORMAT_XM=0"
+#  - JPEG and TGA images are decoded (and written), behind the package's header checks.
+c_flags+=" -DSUPPORT_FILEFORMAT_JPG=1 -DSUPPORT_FILEFORMAT_TGA=1"
 #  - The software renderer hands its frame over in RGBA, as screenshots and images hold pixels,
 #    not in the BGRA a window system would want; and F12 does not write screenshot files into
 #    the working directory (the package takes screenshots when the program asks).

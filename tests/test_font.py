@@ -9,6 +9,7 @@ import numpy
 import pytest
 
 from conftest import ROOT
+from test_image import png
 from tavoro import draw
 from tavoro.font import Font
 from tavoro.glyph_info.glyph_info import GlyphInfo
@@ -150,3 +151,85 @@ default_glyphs = default.glyphs if default.valid else ()
 kept = Font.load({str(TTF)!r}, 16)  # alive at exit, with its glyphs
 kept_glyphs = kept.glyphs
 """)
+
+
+# A BDF font of two glyphs: "A" 5x6 one pixel right of its origin, "?" 4x4 two above the baseline.
+BDF_A = ["20", "50", "88", "F8", "88", "88"]
+
+
+def bdf(a_box="BBX 5 6 1 0", a_rows=BDF_A, header="FONTBOUNDINGBOX 6 8 0 -2"):
+    return "\n".join(["STARTFONT 2.1", "SIZE 8 75 75", header, "STARTPROPERTIES 2", "FONT_ASCENT 6",
+                      "FONT_DESCENT 2", "ENDPROPERTIES", "CHARS 2", "STARTCHAR A", "ENCODING 65", "DWIDTH 7 0",
+                      a_box, "BITMAP", *a_rows, "ENDCHAR", "STARTCHAR question", "ENCODING 63", "DWIDTH 6 0",
+                      "BBX 4 4 0 2", "BITMAP", "F0", "10", "60", "40", "ENDCHAR", "ENDFONT", ""])
+
+
+def test_a_bdf_glyph_lands_where_its_bitmap_says(tmp_path):
+    (tmp_path / "two.bdf").write_text(bdf())
+    font = Font.load(tmp_path / "two.bdf", 16, "A?")
+    assert font.valid and font.size == 8 and font.glyph_metrics(ord("A")) == (65, 1, 0, 7)
+    image = canvas(20, 30)
+    font.draw_text("A?", (3, 2), 8, RED, image=image)
+    bits = numpy.array([[int(c) for c in f"{int(r, 16):08b}"] for r in BDF_A])[:, :5]
+    question = numpy.array([[int(c) for c in f"{int(r, 16):08b}"] for r in ["F0", "10", "60", "40"]])[:, :4]
+    expected = numpy.zeros((20, 30), bool)
+    expected[2:8, 4:9] = bits  # at x 3 + 1, y 2 + ascent 6 - (6 + 0)
+    expected[2:6, 10:14] = question  # after the advance of 7, ascent 6 - (4 + 2) = 0 down
+    assert (numpy.asarray(image)[..., 3] > 0).tolist() == expected.tolist()
+
+
+@pytest.mark.parametrize("text", [
+    bdf(a_box="BBX 5 6 1"), bdf(a_box="BBX 600 6 0 0"), bdf(a_box="BBX -5 6 0 0"), bdf(a_rows=BDF_A[:5]),
+    bdf(a_rows=["2G", *BDF_A[1:]]), bdf(header="COMMENT no box"), bdf().replace("STARTFONT", "STARTFONX"),
+    bdf().replace("ENCODING 65", "ENCODING 66").replace("ENCODING 63", "ENCODING 64"),  # none asked for
+])
+def test_a_malformed_bdf_is_invalid(tmp_path, text):
+    (tmp_path / "bad.bdf").write_text(text)
+    assert not Font.load(tmp_path / "bad.bdf", 16, "A?").valid
+
+
+# A BMFont page of 16x8 whose alpha holds "A" as a 3x4 box at (2, 1); grey 9 elsewhere is no glyph.
+PAGE = numpy.full((8, 16, 4), 255, numpy.uint8)
+PAGE[..., 3] = 0
+PAGE[1:5, 2:5, 3] = [[0, 255, 0], [255, 0, 255], [255, 255, 255], [255, 0, 255]]
+
+
+def fnt(page='file="page.png"', box="x=2 y=1 width=3 height=4"):
+    return "\n".join(['info face="t" size=8', "common lineHeight=8 base=6 scaleW=16 scaleH=8 pages=1",
+                      f"page id=0 {page}", "chars count=1",
+                      f"char id=65 {box} xoffset=1 yoffset=2 xadvance=5 page=0 chnl=15", ""])
+
+
+def write_fnt(folder, text=None, page=png(PAGE)):
+    (folder / "page.png").write_bytes(page)
+    (folder / "font.fnt").write_text(fnt() if text is None else text)
+    return folder / "font.fnt"
+
+
+def test_a_bmfont_glyph_is_cut_from_its_page_and_lands_by_its_offsets(tmp_path):
+    font = Font.load(write_fnt(tmp_path), 16, "A")
+    assert font.valid and font.size == 8 and font.glyph_metrics(ord("A")) == (65, 1, 2, 5)
+    image = canvas(20, 30)
+    font.draw_text("A", (3, 2), 8, RED, image=image)
+    expected = numpy.zeros((20, 30), bool)
+    expected[4:8, 4:7] = PAGE[1:5, 2:5, 3] > 0
+    assert (numpy.asarray(image)[..., 3] > 0).tolist() == expected.tolist()
+
+
+@pytest.mark.parametrize("name", ["../page.png", "{root}/page.png", "sub/page.png", "..", "missing.png"])
+def test_a_bmfont_page_outside_the_font_folder_is_refused_though_it_exists(tmp_path, name):
+    (tmp_path / "fonts" / "sub").mkdir(parents=True)
+    for folder in (tmp_path, tmp_path / "fonts" / "sub"):
+        (folder / "page.png").write_bytes(png(PAGE))
+    text = fnt(f'file="{name.format(root=tmp_path)}"')
+    assert not Font.load(write_fnt(tmp_path / "fonts", text), 16, "A").valid
+
+
+@pytest.mark.parametrize("text, page", [
+    (fnt(box="x=14 y=1 width=3 height=4"), None), (fnt().replace("pages=1", "pages=0"), None),
+    (fnt().replace("info", "nfo"), None), (fnt().replace("xadvance=5", "xadvance=5x"), None),
+    (None, b"\x89PNG\r\n\x1a\n" + bytes(40)), (None, b"not a picture"),
+])
+def test_a_malformed_bmfont_or_page_is_invalid(tmp_path, text, page):
+    font_file = write_fnt(tmp_path, text, png(PAGE) if page is None else page)
+    assert not Font.load(font_file, 16, "A").valid

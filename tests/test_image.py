@@ -31,6 +31,17 @@ def png(pixels):
             + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
+def gif(indices, palette):
+    """A GIF of 3-bit codes: a clear code before every pixel keeps the code size fixed."""
+    h, w = indices.shape
+    codes = [c for p in indices.flatten() for c in (4, int(p))] + [5]
+    bits = sum(c << (3 * i) for i, c in enumerate(codes))
+    data = bits.to_bytes((3 * len(codes) + 7) // 8, "little")
+    blocks = b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
+    return (b"GIF89a" + struct.pack("<HHBBB", w, h, 0xF1, 0, 0) + bytes(palette)
+            + b"," + struct.pack("<HHHHB", 0, 0, w, h, 0) + b"\2" + blocks + b"\0;")
+
+
 def pattern(h=5, w=7, c=4):
     return numpy.arange(h * w * c, dtype=numpy.uint8).reshape(h, w, c) * 7
 
@@ -65,7 +76,18 @@ BROKEN = {
     "lying header": lambda d: write(d / "l.png", png(pattern())[:16] + struct.pack(">II", 16384, 16384)
                                                        + png(pattern())[24:]),
     "too wide": lambda d: write(d / "w.qoi", b"qoif" + struct.pack(">II", 20000, 1) + b"\4\0" + bytes(64)),
+    "lying jpeg frame": lambda d: write(d / "l.jpg", b"\xff\xd8\xff\xe0\0\4ab\xff\xc0\0\x11\x08"
+                                        + struct.pack(">HH", 16384, 16384) + bytes(200)),
+    "too wide tga": lambda d: write(d / "w.tga", tga(pattern(1, 1, 4))[:12] + struct.pack("<HH", 20000, 1)
+                                    + tga(pattern(1, 1, 4))[16:]),
+    "tga of no kind": lambda d: write(d / "k.tga", b"\0\0\7" + tga(pattern(2, 2, 4))[3:]),
 }
+
+
+def tga(pixels):
+    """An uncompressed 32-bit TGA, rows top first, written without raylib."""
+    h, w, _ = pixels.shape
+    return struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, w, h, 32, 0x28) + pixels[..., [2, 1, 0, 3]].tobytes()
 
 
 @pytest.mark.parametrize("name", BROKEN)
@@ -93,6 +115,38 @@ def test_a_raw_file_loads_after_its_header_and_only_when_whole(tmp_path):
     pixels = pattern(3, 4, 3)
     image = Image.load_raw(write(tmp_path / "p.raw", b"HEAD" + pixels.tobytes()), 4, 3, RGB, header_size=4)
     assert (numpy.asarray(image) == pixels).all() and not Image.load_raw(tmp_path / "p.raw", 4, 4, RGB, 4).valid
+
+
+@pytest.mark.parametrize("written", ["raylib", "own"])
+def test_a_decoded_tga_holds_the_pixels_written_and_bytes_do_not_say_tga(tmp_path, written):
+    pixels = pattern(5, 7, 4)
+    if written == "raylib":  # run-length coded, rows bottom first
+        Image.from_buffer(pixels).export(tmp_path / "p.tga")
+    else:
+        write(tmp_path / "p.tga", tga(pixels))
+    assert (numpy.asarray(Image.load(tmp_path / "p.tga")) == pixels).all()
+    assert not Image.from_bytes((tmp_path / "p.tga").read_bytes()).valid
+
+
+def test_a_decoded_jpeg_is_near_the_pixels_written(tmp_path):
+    y, x = numpy.mgrid[0:16, 0:24]
+    pixels = numpy.dstack([x * 10, y * 15, x * 5 + y * 5, 255 + 0 * x]).astype(numpy.uint8)
+    Image.from_buffer(pixels).export(tmp_path / "p.jpeg")
+    for back in (Image.load(tmp_path / "p.jpeg"), Image.from_bytes((tmp_path / "p.jpeg").read_bytes())):
+        assert back.valid and numpy.abs(numpy.asarray(back)[..., :3].astype(int) - pixels[..., :3]).mean() < 4
+
+
+def test_an_animated_gif_loads_as_one_tall_image_of_its_frames(tmp_path):
+    first, second = numpy.arange(12).reshape(3, 4) % 4, numpy.arange(12).reshape(3, 4)[::-1] % 4
+    palette = [0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255]
+    frame = gif(second, palette)[13 + 12:-1]  # the second image block, after the header and palette
+    image, frames = Image.load_anim(write(tmp_path / "a.gif", gif(first, palette)[:-1] + frame + b";"))
+    colours = numpy.array(palette).reshape(4, 3)
+    assert frames == 2 and (image.width, image.height) == (4, 6)
+    assert (numpy.asarray(image)[..., :3] == colours[numpy.vstack([first, second])]).all()
+    tall = gif(first, palette)[:6] + struct.pack("<HH", 1024, 1024) + gif(first, palette)[10:-1] + frame * 40
+    assert Image.load_anim(write(tmp_path / "t.gif", tall + b";"))[1] == 0  # 41 frames of 1024 x 1024
+    assert Image.load_anim(write(tmp_path / "b.png", png(pattern())))[1] == 1
 
 
 @pytest.mark.parametrize("extension", [".png", ".bmp", ".qoi"])

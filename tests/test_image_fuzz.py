@@ -1,10 +1,10 @@
 """Mutational fuzzing of image and font files, as tests/test_file_fuzz.py does for audio: seeds of
-every format the build decodes (PNG in each colour type, BMP, GIF and QOI, made here by an
-encoder of the test's own and by raylib's writers; the test font for TrueType) are mutated, and
-each image mutant is loaded from its file and from bytes, then copied, edited and read; each font
-mutant is loaded, measured and drawn with. Nothing may crash or hang the interpreter.
-TAVORO_IMAGE_FUZZ_MUTANTS sets the number of mutants (`make fuzz` runs many), and
-TAVORO_FILE_FUZZ_SEED the random seed."""
+every format the build decodes (PNG in each colour type, BMP, GIF, QOI, JPEG and TGA, made here
+by an encoder of the test's own and by raylib's writers; the test font for TrueType, a small BDF
+font, a BMFont text with its page) are mutated, and each image mutant is loaded from its file,
+from bytes and as frames, then copied, edited and read; each font mutant is loaded, measured and
+drawn with. Nothing may crash or hang the interpreter. TAVORO_IMAGE_FUZZ_MUTANTS sets the number
+of mutants (`make fuzz` runs many), and TAVORO_FILE_FUZZ_SEED the random seed."""
 
 import os
 import struct
@@ -14,8 +14,8 @@ import numpy
 import pytest
 
 from test_file_fuzz import SEED, make_mutants, run_mutants
-from test_font import TTF
-from test_image import png
+from test_font import PAGE, TTF, bdf, fnt
+from test_image import gif, png, tga
 
 from tavoro.font import Font
 from tavoro.image.image import Image
@@ -35,17 +35,6 @@ def paletted_png(indices, palette, alpha):
             + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
-def gif(indices, palette):
-    """A GIF of 3-bit codes: a clear code before every pixel keeps the code size fixed."""
-    h, w = indices.shape
-    codes = [c for p in indices.flatten() for c in (4, int(p))] + [5]
-    bits = sum(c << (3 * i) for i, c in enumerate(codes))
-    data = bits.to_bytes((3 * len(codes) + 7) // 8, "little")
-    blocks = b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255] for i in range(0, len(data), 255))
-    return (b"GIF89a" + struct.pack("<HHBBB", w, h, 0xF1, 0, 0) + bytes(palette)
-            + b"," + struct.pack("<HHHHB", 0, 0, w, h, 0) + b"\2" + blocks + b"\0;")
-
-
 @pytest.fixture(scope="module")
 def seeds(tmp_path_factory):
     directory = tmp_path_factory.mktemp("image-seeds")
@@ -54,12 +43,16 @@ def seeds(tmp_path_factory):
     indices = numpy.arange(48).reshape(6, 8) % 4
     made["palette.png"] = paletted_png(indices, range(12), [0, 128, 255])
     made["four.gif"] = gif(indices, [0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255])
+    made["frames.gif"] = made["four.gif"][:-1] + made["four.gif"][25:]  # a second frame after the first
     made["font.ttf"] = TTF.read_bytes()
+    made["own.tga"] = tga(pixels)
+    made["font.bdf"] = bdf().encode()
+    made["font.fnt"], made["page.png"] = fnt().encode(), png(PAGE)
     for name, data in made.items():
         (directory / name).write_bytes(data)
     for channels in (1, 3, 4):
         image = Image.from_buffer(numpy.ascontiguousarray(pixels[..., :channels].squeeze()))
-        for extension in (".bmp", ".qoi") if channels > 1 else (".bmp",):  # QOI has no grey
+        for extension in (".bmp", ".jpg", ".tga") + ((".qoi",) if channels > 1 else ()):  # QOI has no grey
             image.export(directory / f"raylib{channels}{extension}")
     return sorted(directory.iterdir())
 
@@ -75,7 +68,7 @@ paths = open(sys.argv[1]).read().splitlines()
 progress = open(sys.argv[2], "a", buffering=1)
 for index in range(int(sys.argv[3]), len(paths)):
     progress.write(f"{{index}}\n")
-    if paths[index].endswith(".ttf"):
+    if paths[index].endswith((".ttf", ".bdf", ".fnt")):
         font = Font.load(paths[index], 12 + index % 20, None if index % 3 else "Az?\u00e9")
         if font.valid:
             font.glyphs
@@ -83,7 +76,8 @@ for index in range(int(sys.argv[3]), len(paths)):
             font.draw_text("Hello, ?\u00e9", (1, 1), 16, (255, 255, 255, 255), image=canvas)
             font.measure_text("Hello", 30)
         continue
-    for image in (Image.load(paths[index]), Image.from_bytes(open(paths[index], "rb").read())):
+    data = open(paths[index], "rb").read()
+    for image in (Image.load(paths[index]), Image.from_bytes(data), Image.load_anim(paths[index])[0]):
         if not image.valid:
             continue
         copy = image.copy()
@@ -98,10 +92,11 @@ progress.write("end\n")
 
 
 def test_mutated_image_files_neither_crash_nor_hang(tmp_path, seeds):
-    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".ttf"}
-    assert all((Font.load(p) if p.suffix == ".ttf" else Image.load(p)).valid for p in seeds)
+    assert {p.suffix for p in seeds} == {".png", ".bmp", ".gif", ".qoi", ".jpg", ".tga", ".ttf", ".bdf", ".fnt"}
+    assert all((Font.load(p) if p.suffix in (".ttf", ".bdf", ".fnt") else Image.load(p)).valid for p in seeds)
     mutants = tmp_path / "mutants"
     mutants.mkdir()
+    (mutants / "page.png").write_bytes(png(PAGE))  # the BMFont mutants' page
     paths = make_mutants(mutants, MUTANTS, SEED, seeds)
     crashes, hangs = run_mutants(paths, tmp_path, CHILD)
     assert not crashes and not hangs, (

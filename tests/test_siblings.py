@@ -212,5 +212,7 @@ def test_unload_releases_once_and_other_entries_refuse():
     image.unload()
     del image  # a second release would abort the process
     c_load_anim = native_slot(Image, 3, ctypes.py_object, ctypes.py_object, ctypes.c_void_p)
-    with pytest.raises(NotImplementedError, match="c_load_anim"):
-        c_load_anim("sprite.gif", None)
+    assert not c_load_anim("sprite.gif", None).valid  # no file; a null frame count is not written
+    c_load_from_screen = native_slot(Image, 4, ctypes.py_object)
+    with pytest.raises(NotImplementedError, match="c_load_from_screen"):
+        c_load_from_screen()

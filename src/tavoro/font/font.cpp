@@ -1,5 +1,5 @@
-// tavoro.font.font: fonts made from TrueType and OpenType files at a size, for a chosen set of
-// code points; their glyphs as GlyphInfo objects; text measured, drawn into the window's frame
+// tavoro.font.font: fonts made from TrueType and OpenType files at a size, and from BDF and
+// BMFont files at their own, for a chosen set of code points; their glyphs as GlyphInfo objects; text measured, drawn into the window's frame
 // or into an Image. The default font of the window is a Font too.
 //
 // A font lives on the CPU: its glyph images and the atlas they were cut from are made without a
@@ -7,7 +7,8 @@
 // fonts crash it in one load out of four), so the glyphs are rendered in a forked child that
 // hands back only glyph records and pixels, within a budget; a child that crashes, overruns or
 // takes more than ten seconds gives a font that is not valid. The atlas is then cut in this
-// process from those checked pieces. The atlas becomes a texture of the window when the font first draws into a frame, and
+// process from those checked pieces. BDF and BMFont files are read by the package itself
+// (font_bdf.hpp, font_fnt.hpp), as raylib's readers of both trust the file. The atlas becomes a texture of the window when the font first draws into a frame, and
 // again in a later window; a texture of a window that has closed is never released (closing
 // freed it). The glyphs' Images are views of the font's pixels that keep the font alive. Code
 // points missing from the font are drawn as its '?' (raylib's fallback glyph).
@@ -19,9 +20,12 @@
 #include "../shared/file_path.hpp"
 #include "../shared/siblings.hpp"
 #include "../shared/text.hpp"
+#include "font_bdf.hpp"
+#include "font_fnt.hpp"
 
 #include <raylib.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -29,10 +33,15 @@
 
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
+
+// Present only in a process built with the sanitizers.
+extern "C" void __sanitizer_set_report_fd(void* fd) __attribute__((weak));
 
 namespace tavoro {
 namespace {
@@ -100,6 +109,12 @@ bool render_in_child(Handover* block, std::size_t capacity, const unsigned char*
             sigaddset(&signals, number);
         }
         pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+        // Under the sanitizers, a crash of the decoder here is the sandbox doing its work, not a
+        // fault of the process that reads the report.
+        if (__sanitizer_set_report_fd) {
+            int nowhere = open("/dev/null", O_WRONLY);
+            if (nowhere >= 0) __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(nowhere)));
+        }
         alarm(10);
         int glyph_count = 0;
         ::GlyphInfo* glyphs = LoadFontData(data, size, font_size, codepoints, count, FONT_DEFAULT, &glyph_count);
@@ -159,6 +174,8 @@ bool render_in_child(Handover* block, std::size_t capacity, const unsigned char*
     return glyphs;
 }
 
+bool cut_atlas(F* self);
+
 // The glyphs and their atlas, on the CPU; false when the data does not decode.
 bool load(F* self, const unsigned char* data, int size, int font_size, int* codepoints, int count) {
     std::size_t capacity = static_cast<std::size_t>(count) * (record_ints * sizeof(int) + 64ull * font_size * font_size);
@@ -173,6 +190,12 @@ bool load(F* self, const unsigned char* data, int size, int font_size, int* code
     munmap(shared, length);
     if (!f.glyphs) return false;
     f.baseSize = font_size;
+    return cut_atlas(self);
+}
+
+// The glyphs' Python images and their drawing read the atlas, cut here from `raw.glyphs`.
+bool cut_atlas(F* self) {
+    ::Font& f = self->raw;
     f.glyphPadding = 4;
     ::Image atlas = GenImageFontAtlas(f.glyphs, &f.recs, f.glyphCount, f.baseSize, f.glyphPadding, 0);
     // The glyph images become pieces of the atlas, in its format, as raylib's loader makes them.
@@ -268,6 +291,82 @@ bool font_data(const unsigned char* data, std::size_t size) {
                           std::memcmp(data, "true", 4) == 0);
 }
 
+// A page's coverage, a byte a pixel: a grey page's own values, else its alpha (raylib's reader
+// takes grey pages as a mask too).
+std::vector<unsigned char> coverage(const ::Image& page) {
+    std::vector<unsigned char> out(static_cast<std::size_t>(page.width) * static_cast<std::size_t>(page.height));
+    if (page.format == PIXELFORMAT_UNCOMPRESSED_GRAYSCALE) {
+        std::memcpy(out.data(), page.data, out.size());
+        return out;
+    }
+    ::Image rgba = ImageCopy(page);
+    ImageFormat(&rgba, PIXELFORMAT_UNCOMPRESSED_R8G8B8A8);
+    if (!rgba.data) return {};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<const unsigned char*>(rgba.data)[4 * i + 3];
+    UnloadImage(rgba);
+    return out;
+}
+
+// The glyphs asked for of a BMFont page, cut from its image, loaded as Image.load loads one;
+// false when the image does not load or a glyph's box leaves it.
+bool cut_page(const std::string& path, const fnt::Font& read, int page, const std::vector<int>& wanted,
+              std::vector<::GlyphInfo>& kept) {
+    frame::Ref name(PyBytes_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+    frame::Ref image(name ? Image::vtable->c_load(name.get()) : nullptr);
+    if (!image) return PyErr_Clear(), false;
+    ::Image raw = std::bit_cast<::Image>(reinterpret_cast<Image*>(image.get())->_raw);
+    std::vector<unsigned char> mask = raw.data ? coverage(raw) : std::vector<unsigned char>{};
+    if (mask.empty()) return false;
+    long long pixels = 0;
+    for (const auto& g : kept) pixels += static_cast<long long>(g.image.width) * g.image.height;
+    for (const fnt::Glyph& g : read.glyphs) {
+        if (g.page != page || !glyphs::wanted(wanted, kept, g.id)) continue;
+        pixels += static_cast<long long>(g.width) * g.height;
+        if (g.x + g.width > raw.width || g.y + g.height > raw.height || pixels > glyphs::most_pixels ||
+            !glyphs::add(kept, g.id, g.x_offset, g.y_offset, g.advance, g.width, g.height))
+            return false;
+        auto* out = static_cast<unsigned char*>(kept.back().image.data);
+        for (int y = 0; out && y < g.height; ++y)
+            std::memcpy(out + y * g.width, mask.data() + static_cast<std::size_t>(g.y + y) * raw.width + g.x,
+                        static_cast<std::size_t>(g.width));
+    }
+    return true;
+}
+
+// A BMFont's glyphs, from pages that must lie in the font file's own folder.
+bool from_bmfont(F* self, const char* file, std::string_view text, const std::vector<int>& wanted) {
+    fnt::Font read = fnt::read(text);
+    if (!read.line_height) return false;
+    const char* slash = std::strrchr(file, '/');
+    std::string folder = slash ? std::string(file, static_cast<std::size_t>(slash - file + 1)) : std::string();
+    std::vector<::GlyphInfo> kept;
+    for (std::size_t page = 0; page < read.pages.size(); ++page)
+        if (!cut_page(folder + read.pages[page], read, static_cast<int>(page), wanted, kept)) {
+            glyphs::release(kept);
+            return false;
+        }
+    self->raw.glyphCount = static_cast<int>(kept.size());
+    self->raw.glyphs = glyphs::hand_over(kept);
+    self->raw.baseSize = read.line_height;
+    return self->raw.glyphs && gpu::cut_atlas(self);
+}
+
+// The glyphs and atlas of a whole file's bytes; false when they do not decode, with what was
+// made left for release(). BDF and BMFont are read here; TrueType is rendered by raylib in a child.
+bool decode(F* self, const char* file, std::vector<unsigned char>& data, int size, std::vector<int>& wanted) {
+    std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    if (strcasecmp(file_extension(file), ".fnt") == 0) return from_bmfont(self, file, text, wanted);
+    if (strcasecmp(file_extension(file), ".bdf") == 0) {
+        bdf::Font read = bdf::read(text, wanted);
+        self->raw.glyphs = read.glyphs;
+        self->raw.glyphCount = read.count;
+        self->raw.baseSize = read.size;
+        return read.glyphs && gpu::cut_atlas(self);
+    }
+    return font_data(data.data(), data.size()) &&
+           gpu::load(self, data.data(), static_cast<int>(data.size()), size, wanted.data(), static_cast<int>(wanted.size()));
+}
+
 PyObject* make(F* self) {
     audio_device::api.hand_over_log();
     return reinterpret_cast<PyObject*>(self);
@@ -288,14 +387,13 @@ PyObject* load(PyObject* path, frame::Default<int, 32> size, frame::Default<PyOb
     self->owner = true;
     const char* file = PyBytes_AS_STRING(name.get());
     long long length = 0;
-    if (!checked_file(file, {".ttf", ".otf"}, &length) || length > most_file) return make(self);
+    if (!checked_file(file, {".ttf", ".otf", ".bdf", ".fnt"}, &length) || length > most_file) return make(self);
     std::FILE* stream = std::fopen(file, "rb");
     if (!stream) return make(self);
     std::vector<unsigned char> data(static_cast<std::size_t>(length));
     bool whole = std::fread(data.data(), 1, data.size(), stream) == data.size();
     std::fclose(stream);
-    if (whole && font_data(data.data(), data.size()) &&
-        !gpu::load(self, data.data(), static_cast<int>(length), size.value, wanted.data(), static_cast<int>(wanted.size()))) {
+    if (whole && !decode(self, file, data, size.value, wanted)) {
         gpu::release(self);
         self->raw = {};
         self->atlas = {};
@@ -461,8 +559,9 @@ PyMethodDef methods[] = {
 
 PyMethodDef static_methods[] = {
     frame::static_method<F, "load", load, "path", "size=32", "codepoints=None">(
-        "A font from a .ttf or .otf file, its glyphs rendered `size` pixels high, for the code "
-        "points given (a str or ints; None: printable ASCII); check valid for success."),
+        "A font from a .ttf or .otf file, its glyphs rendered `size` pixels high, or from a .bdf "
+        "or .fnt (BMFont text) file at its own size, for the code points given (a str or ints; None: printable "
+        "ASCII); check valid for success."),
     frame::static_method<F, "default", default_font>("The window's default font (needs an open window)."),
     {},
 };

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace tavoro::image {
 namespace {
@@ -175,9 +176,9 @@ PyObject* empty() { return wrap(rl::Image{}, nullptr); }
 
 // raylib decodes by the type the header shows, from bytes already read: a file that changes
 // between the check and the decoding cannot slip past the check.
-PyObject* decode(const unsigned char* data, std::size_t size) {
+PyObject* decode(const unsigned char* data, std::size_t size, bool tga = false) {
     image_file::Header header;
-    if (!image_file::decodable(data, size, header)) return empty();
+    if (!image_file::decodable(data, size, header, tga)) return empty();
     ::Image raw = LoadImageFromMemory(header.type, data, static_cast<int>(size));
     return audio_device::logged(raw.data ? take(raw) : empty());
 }
@@ -199,12 +200,58 @@ PyObject* load(PyObject* path) {
     if (!name) return nullptr;
     const char* file = PyBytes_AS_STRING(name.get());
     long long size = 0;
-    if (!checked_file(file, {".png", ".bmp", ".gif", ".qoi"}, &size)) return empty();
+    if (!checked_file(file, {".png", ".bmp", ".gif", ".qoi", ".jpg", ".jpeg", ".tga"}, &size)) return empty();
     unsigned char* data = read_file(file, size);
     if (!data) return empty();
-    PyObject* result = decode(data, static_cast<std::size_t>(size));
+    PyObject* result = decode(data, static_cast<std::size_t>(size), strcasecmp(file_extension(file), ".tga") == 0);
     std::free(data);
     return result;
+}
+
+// A GIF's frames as one tall image, the first frame on top; other formats as load() makes them,
+// one frame. The frames are counted before decoding: each is a whole image of the header's size.
+// A native caller may pass no frame count.
+PyObject* load_anim(PyObject* path, int* frame_count) {
+    int none = 0;
+    int* frames = frame_count ? frame_count : &none;
+    *frames = 0;
+    frame::Ref name = file_path("path", path);
+    if (!name) return nullptr;
+    const char* file = PyBytes_AS_STRING(name.get());
+    const char* dot = file_extension(file);
+    if (!dot || strcasecmp(dot, ".gif") != 0) {
+        PyObject* image = load(path);
+        *frames = image && as_image(image)->_raw.data ? 1 : 0;
+        return image;
+    }
+    long long size = 0;
+    if (!checked_file(file, {".gif"}, &size)) return empty();
+    std::unique_ptr<unsigned char, decltype(&std::free)> data(read_file(file, size), std::free);
+    image_file::Header header;
+    if (!data || !image_file::decodable(data.get(), static_cast<std::size_t>(size), header, false) ||
+        std::strcmp(header.type, ".gif") != 0)
+        return empty();
+    long long counted = image_file::gif_frames(data.get(), static_cast<std::size_t>(size));
+    long long tall = counted * header.height;
+    if (counted < 1 || !image_file::within_limits(header.width, tall) ||
+        (4 * header.width * tall > image_file::small_decode && 4 * header.width * tall / image_file::most_ratio > size))
+        return empty();
+    int decoded = 0;
+    ::Image raw = LoadImageAnimFromMemory(".gif", data.get(), static_cast<int>(size), &decoded);
+    if (raw.data && (decoded < 1 || decoded > counted || raw.width != header.width || raw.height != header.height)) {
+        UnloadImage(raw);
+        raw = {};
+    }
+    if (!raw.data) return audio_device::logged(empty());
+    raw.height *= decoded;  // raylib's record gives one frame's height over all of them
+    *frames = decoded;
+    return audio_device::logged(take(raw));
+}
+
+PyObject* py_load_anim(PyObject* path) {
+    int frames = 0;
+    frame::Ref image(load_anim(path, &frames));
+    return image ? Py_BuildValue("(Oi)", image.get(), frames) : nullptr;
 }
 
 PyObject* from_bytes(PyObject* data) {
@@ -413,7 +460,7 @@ constexpr ImageTable table = {
     .__pyx_new = wrap,
     .c_load = load,
     .c_load_raw = load_raw,
-    .c_load_anim = unavailable<"c_load_anim", PyObject*, PyObject*, int*>,
+    .c_load_anim = load_anim,
     .c_load_from_screen = unavailable<"c_load_from_screen", PyObject*>,
     .c_copy = c_copy,
     .c_export = export_image,
@@ -477,9 +524,13 @@ PyMethodDef methods[] = {
 
 PyMethodDef static_methods[] = {
     frame::static_method<I, "load", load, "path">(
-        "Loads a PNG, BMP, GIF or QOI file (str or path-like); check valid for success."),
+        "Loads a PNG, BMP, GIF, QOI, JPEG or TGA file (str or path-like); check valid for success."),
+    frame::static_method<I, "load_anim", py_load_anim, "path">(
+        "(image, frames): a GIF's frames as one tall image, the first on top (any other file as "
+        "load() gives it, one frame); check valid for success."),
     frame::static_method<I, "from_bytes", from_bytes, "data">(
-        "Decodes a PNG, BMP, GIF or QOI file held in memory; check valid for success."),
+        "Decodes a PNG, BMP, GIF, QOI or JPEG file held in memory (TGA, which has no magic, is not "
+        "recognised); check valid for success."),
     frame::static_method<I, "load_raw", py_load_raw, "path", "width", "height", "format", "header_size=0">(
         "Loads pixels stored as they are, rows first, after `header_size` bytes; check valid."),
     frame::static_method<I, "from_buffer", from_buffer, "pixels", "format=None">(

@@ -1,5 +1,5 @@
 // What an image file must be before raylib decodes it: a format this build decodes, told by its
-// first bytes (not its name), with a size in its header that the limits allow. raylib's decoders
+// first bytes (not its name; TGA, which has no magic, by a name ending in .tga), with a size in its header that the limits allow. raylib's decoders
 // allocate what a header asks for, so a few bytes could otherwise ask for gigabytes.
 #pragma once
 
@@ -37,6 +37,7 @@ inline std::uint32_t little32(const unsigned char* p) {
     return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
 }
 inline std::uint32_t little16(const unsigned char* p) { return std::uint32_t{p[1]} << 8 | p[0]; }
+inline std::uint32_t big16(const unsigned char* p) { return std::uint32_t{p[0]} << 8 | p[1]; }
 
 inline bool starts(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) {
     if (size < length) return false;
@@ -45,8 +46,47 @@ inline bool starts(const unsigned char* data, std::size_t size, const char* magi
     return true;
 }
 
-// The format and size the header gives, false when it is none of the build's formats.
-inline bool read_header(const unsigned char* data, std::size_t size, Header& out) {
+// A JPEG's size, from its first frame header: the segments before it are stepped over by their
+// lengths (the markers that stand alone have none).
+inline bool jpeg_size(const unsigned char* data, std::size_t size, Header& out) {
+    for (std::size_t at = 2; at + 4 <= size;) {
+        if (data[at] != 0xFF) return false;
+        unsigned marker = data[at + 1];
+        if (marker == 0xFF) {  // fill bytes before a marker
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (at + 9 > size) return false;
+            out = {".jpg", big16(data + at + 7), big16(data + at + 5)};
+            return true;
+        }
+        std::size_t length = big16(data + at + 2);
+        if (length < 2) return false;
+        at += 2 + length;
+    }
+    return false;
+}
+
+// A TGA header, which has no magic: its colour-map kind, image kind and depth must be ones TGA
+// defines.
+inline bool tga_size(const unsigned char* data, std::size_t size, Header& out) {
+    if (size < 18 || data[1] > 1) return false;
+    unsigned kind = data[2] & ~8u, depth = data[16];
+    if (kind < 1 || kind > 3 || (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32)) return false;
+    out = {".tga", little16(data + 12), little16(data + 14)};
+    return true;
+}
+
+// The format and size the header gives, false when it is none of the build's formats; a TGA
+// only when the file is named one (`tga`), as nothing in its bytes says so.
+inline bool read_header(const unsigned char* data, std::size_t size, Header& out, bool tga = false) {
+    if (starts(data, size, "\xFF\xD8\xFF", 3)) return jpeg_size(data, size, out);
     if (size >= 24 && starts(data, size, "\x89PNG\r\n\x1a\n", 8) && starts(data + 12, size - 12, "IHDR", 4)) {
         out = {".png", big32(data + 16), big32(data + 20)};
         return true;
@@ -70,12 +110,38 @@ inline bool read_header(const unsigned char* data, std::size_t size, Header& out
         }
         return true;
     }
-    return false;
+    return tga && tga_size(data, size, out);
+}
+
+// The frames of a GIF, counted by walking its blocks as its decoder does; -1 when a block is cut
+// short or unknown. Its decoder makes a whole frame of the screen's size for each.
+inline long long gif_frames(const unsigned char* data, std::size_t size) {
+    auto skip_sub_blocks = [&](std::size_t at) {
+        while (at < size && data[at]) at += 1 + std::size_t{data[at]};
+        return at < size ? at + 1 : 0;
+    };
+    std::size_t at = 13 + (data[10] & 0x80 ? 3u << ((data[10] & 7) + 1) : 0);
+    long long frames = 0;
+    while (at < size) {
+        if (data[at] == 0x3B) return frames;
+        if (data[at] == 0x21 && at + 2 < size) {
+            at = skip_sub_blocks(at + 2);
+        } else if (data[at] == 0x2C && at + 10 < size) {
+            unsigned flags = data[at + 9];
+            at += 10 + (flags & 0x80 ? 3u << ((flags & 7) + 1) : 0) + 1;  // the code size byte
+            at = at < size ? skip_sub_blocks(at) : 0;
+            ++frames;
+        } else {
+            return -1;
+        }
+        if (!at) return -1;
+    }
+    return frames;  // no trailer: the decoder stops at the end too
 }
 
 // Whether the file's header is one raylib may decode.
-inline bool decodable(const unsigned char* data, std::size_t size, Header& header) {
-    if (!read_header(data, size, header)) return false;
+inline bool decodable(const unsigned char* data, std::size_t size, Header& header, bool tga = false) {
+    if (!read_header(data, size, header, tga)) return false;
     long long w = header.width, h = header.height;
     if (w <= 0 || h <= 0 || !within_limits(w, h)) return false;
     long long decoded = 4 * w * h;
