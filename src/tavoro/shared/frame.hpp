@@ -10,6 +10,8 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <cstring>
 #include <span>
 #include <tuple>
@@ -444,33 +446,70 @@ PyGetSetDef readonly(void* closure = nullptr, const char* doc = nullptr) {
 // Assignment to a type's own properties without the interpreter's generic lookup, installed as
 // the type's tp_setattro: for an instance of exactly the type (whose static properties nothing
 // can replace), an interned name of a property with a setter goes straight to that setter, so
-// `v.x = 1.0` costs a few pointer comparisons instead of a type-cache lookup and a descriptor
-// call. Anything else, subclass instances included, takes the generic path. Reading is left to
-// the generic path on purpose: a type that overrides lookup loses the interpreter's specialised
-// method calls, which would make every method call several times slower.
+// `v.x = 1.0` costs one hashed slot and a pointer comparison instead of a type-cache lookup and a
+// descriptor call. Anything else, subclass instances included, takes the generic path. Reading is
+// left to the generic path on purpose: a type that overrides lookup loses the interpreter's
+// specialised method calls, which would make every method call several times slower.
+//
+// The slots are a perfect hash of the names' addresses, found when the type is made: the cost is
+// the same for every property, whatever its place in the table and however a compiler treats a
+// search loop. A name that no multiplier tried can place (none has been seen) is assigned
+// generically, which is slower but the same.
 template <Record R>
 struct DirectAssignment {
-    static constexpr int capacity = 16;  // the first properties with setters, in table order
-    static inline PyObject* names[capacity];
-    static inline const PyGetSetDef* properties[capacity];
-    static inline int count = 0;
+    static constexpr int bits = 7;  // 128 slots: several times the most settable properties a type has
+    struct Slot {
+        PyObject* name;
+        setter set;
+        void* closure;
+    };
+    static inline Slot slots[1 << bits];
+    static inline std::uint64_t multiplier = 0;
+
+    static std::size_t slot_of(PyObject* name, std::uint64_t by) {
+        return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(name) * by) >> (64 - bits));
+    }
 
     static int setattro(PyObject* self, PyObject* name, PyObject* value) {
-        if (Py_IS_TYPE(self, R::type))
-            for (int i = 0; i < count; ++i)
-                if (name == names[i]) return properties[i]->set(self, value, properties[i]->closure);
+        if (Py_IS_TYPE(self, R::type)) {
+            const Slot& slot = slots[slot_of(name, multiplier)];
+            if (slot.name == name) return slot.set(self, value, slot.closure);
+        }
         return PyObject_GenericSetAttr(self, name, value);
     }
 
     // Called once the type is ready; does nothing for a type that assigns generically.
     static int prepare(PyTypeObject* type) {
         if (type->tp_setattro != setattro) return 0;
-        count = 0;
-        for (const PyGetSetDef* p = type->tp_getset; p && p->name && count < capacity; ++p) {
+        constexpr std::size_t size = std::size(slots);
+        Slot settable[size];
+        std::size_t count = 0;
+        for (const PyGetSetDef* p = type->tp_getset; p && p->name && count < size; ++p) {
             if (!p->set) continue;
-            names[count] = PyUnicode_InternFromString(p->name);  // kept: interned names live on
-            if (!names[count]) return -1;
-            properties[count++] = p;
+            PyObject* name = PyUnicode_InternFromString(p->name);  // kept: interned names live on
+            if (!name) return -1;
+            settable[count++] = {name, p->set, p->closure};
+        }
+        // Odd multipliers from a fixed sequence, so that every run places the names the same
+        // way; the one that places the most wins, and the first that places all ends the search.
+        std::size_t best_placed = 0;
+        std::uint64_t best = 0x9E3779B97F4A7C15ull, candidate = best;
+        for (int attempt = 0; attempt < 256 && best_placed < count; ++attempt) {
+            bool taken[size] = {};
+            std::size_t placed = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+                bool& slot = taken[slot_of(settable[k].name, candidate)];
+                placed += !slot;
+                slot = true;
+            }
+            if (placed > best_placed) best_placed = placed, best = candidate;
+            candidate = (candidate * 6364136223846793005ull + 1442695040888963407ull) | 1;
+        }
+        multiplier = best;
+        for (Slot& slot : slots) slot = {};
+        for (std::size_t k = 0; k < count; ++k) {
+            Slot& slot = slots[slot_of(settable[k].name, multiplier)];
+            if (!slot.name) slot = settable[k];
         }
         return 0;
     }
