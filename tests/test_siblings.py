@@ -213,6 +213,23 @@ def test_unload_releases_once_and_other_entries_refuse():
     del image  # a second release would abort the process
     c_load_anim = native_slot(Image, 3, ctypes.py_object, ctypes.py_object, ctypes.c_void_p)
     assert not c_load_anim("sprite.gif", None).valid  # no file; a null frame count is not written
+
+
+def test_load_from_screen_reads_the_frame_as_screenshot_does():
+    from tavoro import Window, draw
+
     c_load_from_screen = native_slot(Image, 4, ctypes.py_object)
-    with pytest.raises(NotImplementedError, match="c_load_from_screen"):
-        c_load_from_screen()
+    with pytest.raises(RuntimeError, match="no window is open"):
+        c_load_from_screen()  # the first call binds the window module's state
+    with Window(6, 4) as window:
+        with pytest.raises(RuntimeError, match="drawing needs a frame"):
+            c_load_from_screen()
+        with window.frame():
+            draw.clear((10, 20, 30))
+            draw.pixel((5, 0), (200, 100, 50))
+            screen, shot = c_load_from_screen(), window.screenshot()
+    assert (screen.width, screen.height) == (6, 4)
+    pixels = bytes(memoryview(screen))
+    assert pixels == bytes(memoryview(shot))
+    assert pixels[5 * 4:6 * 4] == bytes([200, 100, 50, 255])  # row 0 is the top
+    assert pixels[-6 * 4:-5 * 4] == bytes([10, 20, 30, 255])

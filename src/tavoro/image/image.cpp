@@ -9,6 +9,7 @@
 #include "image.hpp"
 
 #include "../audio_device/audio_device.hpp"
+#include "../shared/display.hpp"
 #include "../shared/file_path.hpp"
 
 #include <raylib.h>
@@ -445,15 +446,15 @@ PyObject* unload(I* self, int /*flag*/) {
     Py_RETURN_NONE;
 }
 
-template <frame::Text Entry>
-void refuse() {
-    PyErr_Format(PyExc_NotImplementedError, "Image.%s is not available", Entry.chars);
-}
-
-template <frame::Text Entry, class Result, class... A>
-Result unavailable(A...) {
-    refuse<Entry>();
-    return Result{};
+// What the open window's frame holds so far, the right way up and in RGBA order, on whichever
+// backend serves it. The window module imports this one, so its state is bound on first use.
+PyObject* load_from_screen() {
+    if (!display::state && display::bind() < 0) return nullptr;
+    if (!display::require_frame()) return nullptr;
+    display::rl().rlDrawRenderBatchActive();
+    ::Image raw = display::rl().LoadImageFromScreen();
+    if (!raw.data) return PyErr_NoMemory();
+    return wrap(std::bit_cast<rl::Image>(raw), nullptr);
 }
 
 constexpr ImageTable table = {
@@ -461,7 +462,7 @@ constexpr ImageTable table = {
     .c_load = load,
     .c_load_raw = load_raw,
     .c_load_anim = load_anim,
-    .c_load_from_screen = unavailable<"c_load_from_screen", PyObject*>,
+    .c_load_from_screen = load_from_screen,
     .c_copy = c_copy,
     .c_export = export_image,
     .unload = unload,

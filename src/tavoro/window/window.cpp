@@ -450,11 +450,8 @@ PyObject* frame_scope(W* self) {
 // has the pixels.
 
 PyObject* screenshot(W* self) {
-    if (!window::usable(self) || !display::require_frame()) return nullptr;
-    display::rl().rlDrawRenderBatchActive();
-    ::Image raw = display::rl().LoadImageFromScreen();
-    if (!raw.data) return PyErr_NoMemory();
-    return Image::vtable->__pyx_new(std::bit_cast<rl::Image>(raw), nullptr);
+    if (!window::usable(self)) return nullptr;
+    return Image::vtable->c_load_from_screen();
 }
 
 constexpr WindowTable table = {.screenshot = screenshot};
