@@ -190,6 +190,38 @@ def test_windows_switch_backends_and_audio_plays_through_both(display):
     assert out == "[('desktop', True, True), ('headless', False, True), ('desktop', False, True)]\n"
 
 
+# A window manager's close button sends WM_DELETE_WINDOW; raylib's desktop forgot it (and
+# request_close()) a frame later, and closed on Escape, which is the game's key on both backends.
+@pytest.mark.parametrize("ask, asked", [("button", True), ("request", True), ("escape", False)])
+def test_a_close_request_lasts_until_the_game_closes_and_escape_is_a_key(display, ask, asked):
+    out = on_desktop(display, f"""
+        import ctypes
+        class ClientMessage(ctypes.Structure):
+            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                        ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+        def button(target):
+            x = ctypes.CDLL("libX11.so.6")
+            x.XOpenDisplay.restype = x.XInternAtom.restype = ctypes.c_void_p
+            x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+            x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+            x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+            server = x.XOpenDisplay(None)
+            event = ClientMessage(type=33, window=target, format=32, message_type=x.XInternAtom(server, b"WM_PROTOCOLS", 0))
+            event.data[0] = x.XInternAtom(server, b"WM_DELETE_WINDOW", 0)
+            x.XSendEvent(server, target, 0, 0, ctypes.byref(event))
+            x.XCloseDisplay(server)  # flushes
+        frames_until(lambda: False, 2)
+        target = xdotool("search", "--sync", "--name", "^probe$")
+        {{"button": lambda: button(int(target)), "request": window.request_close,
+          "escape": lambda: xdotool("mousemove", "--window", target, "5", "5", "keydown", "Escape")}}[{ask!r}]()
+        frames_until(lambda: window.should_close or window.is_key_down(Key.ESCAPE))
+        frames_until(lambda: False, 3)
+        print(window.should_close)
+    """)
+    assert out == str(asked)
+
+
 # Xlib would end the process when the window is destroyed under it (a protocol error), its
 # connection killed, or the server gone; instead should_close reads True and the window closes.
 @pytest.mark.parametrize("loss", ["windowclose", "windowkill", "server"])

@@ -24,7 +24,8 @@ namespace tavoro::backend {
 // field's type (decltype of the linked function) and the symbol dlsym looks up.
 #define TAVORO_RAYLIB_CALLS(X)                                                                    \
     X(InitWindow) X(IsWindowReady) X(CloseWindow) X(WindowShouldClose) X(SetConfigFlags)         \
-    X(SetTraceLogLevel) X(SetTraceLogCallback) X(SetTargetFPS) X(GetTime) X(SetWindowTitle)      \
+    X(SetTraceLogLevel) X(SetTraceLogCallback) X(SetTargetFPS) X(SetExitKey) X(GetTime)          \
+    X(SetWindowTitle)                                                                            \
     X(BeginDrawing) X(EndDrawing) X(BeginMode2D) X(EndMode2D) X(rlDrawRenderBatchActive)         \
     X(LoadImageFromScreen) X(GetScreenWidth) X(GetScreenHeight) X(GetRenderWidth)                \
     X(GetRenderHeight) X(IsWindowResized) X(IsWindowFullscreen) X(ToggleFullscreen)              \

@@ -270,7 +270,10 @@ bool open_window(W* self, int width, int height, PyObject* title, Backend wanted
     if (!api) return false;
     // Frames are paced here, with the interpreter lock released while they wait.
     api->SetTargetFPS(0);
+    // Escape is a key like any other on both backends: the game decides what it does.
+    api->SetExitKey(KEY_NULL);
     self->open = true;
+    self->close_asked = false;
     self->width = width;
     self->height = height;
     self->last_frame_end = 0.0;
@@ -364,8 +367,12 @@ PyObject* end_frame(W* self) {
     display::rl().EndDrawing();
     window::state.frame_thread = 0;
     window::state.transformed = false;
-    // The window system may have resized the window while the frame ended.
-    if (self->desktop) follow_size(self);
+    if (self->desktop) {
+        // The window system may have resized the window while the frame ended. Its close
+        // request reads true for one frame in raylib: it is kept, as request_close()'s is.
+        follow_size(self);
+        self->close_asked = self->close_asked || display::rl().WindowShouldClose();
+    }
     time_frame(self);
     Py_RETURN_NONE;
 }
@@ -568,12 +575,14 @@ PyObject* request_close(W* self) {
     if (!window::usable(self)) return nullptr;
     AutomationEvent event{.frame = 0, .type = 18 /* WINDOW_CLOSE */, .params = {}};
     display::rl().PlayAutomationEvent(event);
+    self->close_asked = true;
     Py_RETURN_NONE;
 }
 
 PyObject* get_should_close(W* self, void*) {
     if (!window::usable(self)) return nullptr;
-    return PyBool_FromLong((self->desktop && display_lost) || display::rl().WindowShouldClose());
+    return PyBool_FromLong(self->close_asked || (self->desktop && display_lost) ||
+                           display::rl().WindowShouldClose());
 }
 
 PyObject* get_is_open(W* self, void*) { return PyBool_FromLong(self->open && !window::state.inherited); }

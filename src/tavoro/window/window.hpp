@@ -35,6 +35,7 @@ struct Window {
     int width, height;
     bool open;               // this object holds the process's window
     bool desktop;            // it opened on the desktop backend
+    bool close_asked;        // a close was requested (kept: raylib's desktop forgets it a frame on)
     int target_fps;          // 0: frames are not paced
     double last_frame_end;   // GetTime() when the last frame ended; 0 before the first
     double frame_time;       // seconds between the last two frame ends
