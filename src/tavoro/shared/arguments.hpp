@@ -75,7 +75,8 @@ struct Number {
 };
 
 inline bool check_point(const char* name, ::Vector2 v) {
-    if (in_range(v.x) & in_range(v.y)) [[likely]]
+    // Both checked, with no branch between them.
+    if (static_cast<int>(in_range(v.x)) & static_cast<int>(in_range(v.y))) [[likely]]
         return true;
     return raise_out_of_range(name, in_range(v.x) ? v.y : v.x);
 }
