@@ -11,8 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <span>
 #include <tuple>
 #include <type_traits>
@@ -490,8 +490,8 @@ struct DirectAssignment {
             if (!name) return -1;
             settable[count++] = {name, p->set, p->closure};
         }
-        // Odd multipliers from a fixed sequence, so that every run places the names the same
-        // way; the one that places the most wins, and the first that places all ends the search.
+        // Odd multipliers from a fixed sequence: the one that places the most names wins, and the
+        // first that places all ends the search (a few tries for a table of twenty names).
         std::size_t best_placed = 0;
         std::uint64_t best = 0x9E3779B97F4A7C15ull, candidate = best;
         for (int attempt = 0; attempt < 256 && best_placed < count; ++attempt) {
