@@ -195,21 +195,17 @@ def test_windows_switch_backends_and_audio_plays_through_both(display):
 @pytest.mark.parametrize("ask, asked", [("button", True), ("request", True), ("escape", False)])
 def test_a_close_request_lasts_until_the_game_closes_and_escape_is_a_key(display, ask, asked):
     out = on_desktop(display, f"""
-        import ctypes
-        class ClientMessage(ctypes.Structure):
-            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                        ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
-        def button(target):
+        import ctypes, struct
+        def button(target):  # an XClientMessageEvent, padded to an XEvent
             x = ctypes.CDLL("libX11.so.6")
             x.XOpenDisplay.restype = x.XInternAtom.restype = ctypes.c_void_p
             x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-            x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+            x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_char_p]
             x.XCloseDisplay.argtypes = [ctypes.c_void_p]
             server = x.XOpenDisplay(None)
-            event = ClientMessage(type=33, window=target, format=32, message_type=x.XInternAtom(server, b"WM_PROTOCOLS", 0))
-            event.data[0] = x.XInternAtom(server, b"WM_DELETE_WINDOW", 0)
-            x.XSendEvent(server, target, 0, 0, ctypes.byref(event))
+            atoms = [x.XInternAtom(server, name, 0) for name in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW")]
+            event = struct.pack("i4xQi4xQQQi4xq", 33, 0, 0, 0, target, atoms[0], 32, atoms[1])
+            x.XSendEvent(server, target, 0, 0, event.ljust(192, b"\\0"))
             x.XCloseDisplay(server)  # flushes
         frames_until(lambda: False, 2)
         target = xdotool("search", "--sync", "--name", "^probe$")
