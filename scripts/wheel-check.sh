@@ -145,4 +145,22 @@ log "the portable tests under qemu-aarch64"
 (cd "$work" && env -u LD_LIBRARY_PATH -u LD_PRELOAD -u PYTHONPATH PYTHONUSERBASE="$work/user" \
     "$prefix/usr/bin/python3.13-emulated" "${bench_once[@]}" >/dev/null) \
     || die "the benchmark failed under qemu-aarch64"
+# No emulated model lacks NEON, so the kernel's capabilities are made to hide it: a preloaded
+# getauxval answers 0 for AT_HWCAP, and the import must refuse with the check's own message.
+log "the processor check under qemu-aarch64, with NEON hidden"
+cat > "$work/no-neon.c" <<'C'
+#define _GNU_SOURCE
+#include <dlfcn.h>
+unsigned long getauxval(unsigned long type) {
+    static unsigned long (*real)(unsigned long);
+    if (!real) real = (unsigned long (*)(unsigned long))dlsym(RTLD_NEXT, "getauxval");
+    return type == 16 /* AT_HWCAP */ ? 0 : real(type);
+}
+C
+"$python" -m ziglang cc -target aarch64-linux-gnu.2.17 -shared -fPIC -o "$work/no-neon.so" "$work/no-neon.c" -ldl
+refusal="$(env -u LD_LIBRARY_PATH -u LD_PRELOAD -u PYTHONPATH PYTHONUSERBASE="$work/user" \
+    QEMU_SET_ENV="LD_PRELOAD=$work/no-neon.so" "$prefix/usr/bin/python3.13-emulated" \
+    -c "import tavoro.vector2.vector2" 2>&1 || true)"
+[[ "$refusal" == *"ImportError: tavoro.vector2.vector2 needs an aarch64 processor with NEON; this one lacks NEON"* ]] \
+    || die "with NEON hidden, the import did not refuse as it should: $refusal"
 finish "the wheels passed"
